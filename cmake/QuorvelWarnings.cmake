@@ -1,0 +1,16 @@
+# quorvel_warnings(target): the project's warning set, errors when QUORVEL_WERROR is on.
+function(quorvel_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow)
+  if(QUORVEL_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()
+
+# quorvel_core_library(name sources...): a static library of the headless core,
+# includes written from the project root ("numeric/matrix.h").
+function(quorvel_core_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_features(${name} PUBLIC cxx_std_20)
+  quorvel_warnings(${name})
+endfunction()

@@ -1,0 +1,32 @@
+// Validation of a worksheet grid into a DesignData, with the program's fixed messages.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "import/design_data.h"
+#include "xls/cell_model.h"
+
+namespace quorvel {
+
+// Message texts of the validation, shown verbatim.
+inline constexpr const char* kMsgDataError = "Data Error!";
+inline constexpr const char* kMsgFactorNames = " Data Error With Factor Names!\n";
+inline constexpr const char* kMsgTraitName = "Trait Name Error!\n";
+inline constexpr const char* kMsgCellError = "Data Error!\n";
+
+// A validated sheet: the data set, the trait header texts and the data region's extent.
+struct DesignSheet {
+  DesignData data;
+  std::vector<std::string> traitNames;  // one per trait column
+  int rows = 0;                         // data region rows, header included
+  int cols = 0;                         // data region columns
+};
+
+// Validates the grid of a first worksheet. On success fills `sheet` and returns nothing;
+// on failure returns the message text, and `sheet` holds no meaningful data. The caller
+// replaces its data set only on success, so a failed import never mixes two sheets.
+std::optional<std::string> ReadDesignSheet(const Kalvex::SheetGrid& grid, DesignSheet& sheet);
+
+}  // namespace quorvel

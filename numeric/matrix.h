@@ -1,0 +1,34 @@
+// Dense matrix routines: in-place inversion of symmetric matrices and exact integer rank.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <vector>
+
+namespace quorvel {
+
+// Replaces the n x n symmetric matrix a (rows are separate arrays; only the lower
+// triangle is read) by its inverse, by cyclic in-place elimination on the leading entry
+// without pivot search, and mirrors the result into the upper triangle. Returns 2.
+// When a leading entry w has |w| + 1 == 1 it writes "fail\n" to diag and returns -2,
+// leaving a as far as it was transformed.
+int InvertSymmetric(double** a, int n, std::FILE* diag = stdout);
+
+// Exact rank of the rows x cols integer matrix m (rows are separate arrays). Leaves m in
+// row echelon form: its first rank rows are independent and span the row space of the
+// input, every later row is zero. Exact for any size: no intermediate overflows.
+int IntegerRank(int cols, std::int32_t** m, int rows);
+
+// One non-zero entry of a sparse integer row.
+struct SparseEntry {
+  int column;
+  std::int64_t value;
+};
+// A sparse integer row: entries in ascending column order, no zero values.
+using SparseRow = std::vector<SparseEntry>;
+
+// Exact rank of the matrix whose rows are given sparsely (cols columns). Repeated rows
+// count once, so a design with many equal rows costs what its distinct rows cost.
+int SparseIntegerRank(int cols, std::vector<SparseRow> rows);
+
+}  // namespace quorvel

@@ -1,0 +1,114 @@
+// Decoded worksheet cells: CellValue and the rectangular SheetGrid of one worksheet.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace Kalvex {
+
+class XlsDocument;
+
+// Kind of value a cell holds; the values are part of the cell model's contract.
+enum class CellKind : std::int32_t { Empty = 0, Integer = 1, Real = 2, Text = 3, WideText = 4 };
+
+// One decoded cell. Numbers are held inline; the two text arrays are allocated only
+// when a text is set, so an empty or numeric cell costs 24 bytes.
+class CellValue {
+ public:
+  CellValue() = default;
+  CellValue(const CellValue& other);
+  CellValue& operator=(const CellValue& other);
+  CellValue(CellValue&&) noexcept = default;
+  CellValue& operator=(CellValue&&) noexcept = default;
+  ~CellValue() = default;
+
+  CellKind Kind() const { return kind_; }
+  std::int32_t IntegerValue() const { return integer_; }  // meaningful for Integer
+  double RealValue() const { return real_; }              // meaningful for Real
+
+  // The cell's own zero-terminated narrow (UTF-8) text when the kind is Text and the
+  // text is not empty; null otherwise, WideText cells included.
+  const char* TextValue() const;
+  // The cell's own zero-terminated 16-bit text when the kind is WideText; null otherwise.
+  const char16_t* WideTextValue() const;
+
+  // Numbers change the kind and that number only; both text arrays stay as they are.
+  void SetInteger(std::int32_t value);
+  void SetReal(double value);
+  // Takes the text up to its first zero; an empty text clears the cell. The other
+  // text array is emptied.
+  void SetText(const char* text);
+  void SetWideText(const char16_t* text);
+  // Kind Empty, both text arrays emptied.
+  void Clear();
+
+ private:
+  struct TextArrays {
+    std::string narrow;       // characters without terminator; c_str() supplies it
+    std::u16string wide;
+  };
+
+  CellKind kind_ = CellKind::Empty;
+  std::int32_t integer_ = 0;
+  double real_ = 0.0;
+  std::unique_ptr<TextArrays> text_;  // null while both arrays are empty
+};
+
+// The grid of one worksheet, 0-based rows and columns, always rectangular in what it
+// reports. Storage follows the rows that were actually written: a row is allocated
+// (with the full column count) the first time a cell of it is asked for through the
+// mutable CellAt, and rows never touched cost nothing. The extent is capped at
+// kMaxRows x kMaxColumns.
+class SheetGrid {
+ public:
+  static constexpr std::uint32_t kMaxRows = 65536;
+  static constexpr std::uint32_t kMaxColumns = 256;
+
+  SheetGrid() = default;
+  SheetGrid(const XlsDocument* document, std::uint32_t sheetIndex);
+  SheetGrid(const SheetGrid& other);
+  SheetGrid& operator=(const SheetGrid& other);
+  SheetGrid(SheetGrid&&) noexcept = default;
+  SheetGrid& operator=(SheetGrid&&) noexcept = default;
+  ~SheetGrid() = default;
+
+  std::uint32_t RowCount() const { return rowCount_; }
+  std::uint32_t ColumnCount() const { return columnCount_; }
+  const XlsDocument* Document() const { return document_; }
+  std::uint32_t SheetIndex() const { return sheetIndex_; }
+
+  // Null when row > 65535 or column > 255. Otherwise grows the extent to include
+  // (row, column) and returns that cell, which the caller may change. A cell pointer
+  // stays valid until a later CellAt grows the column count.
+  CellValue* CellAt(std::uint32_t row, std::uint32_t column);
+  // Read-only access that never grows the grid: null outside the caps, the stored cell
+  // when its row has been written, and a shared Empty cell otherwise.
+  const CellValue* CellAt(std::uint32_t row, std::uint32_t column) const;
+
+  // Sets the extent to rows x columns (each capped) with every cell Empty.
+  void Reset(std::uint32_t rows, std::uint32_t columns);
+
+  // Number of rows that hold storage (for memory accounting and tests).
+  std::size_t StoredRowCount() const;
+
+ private:
+  using Row = std::vector<CellValue>;
+  static constexpr std::uint32_t kPageRows = 256;
+  struct Page {
+    Row rows[kPageRows];
+  };
+
+  Row* StoredRow(std::uint32_t row) const;
+  Row& MaterialiseRow(std::uint32_t row);
+
+  const XlsDocument* document_ = nullptr;
+  std::uint32_t sheetIndex_ = 0;
+  std::uint32_t rowCount_ = 0;
+  std::uint32_t columnCount_ = 0;
+  std::vector<std::unique_ptr<Page>> pages_;  // page k holds rows 256k .. 256k+255
+};
+
+}  // namespace Kalvex
