@@ -16,7 +16,10 @@ int InvertSymmetric(double** a, int n, std::FILE* diag = stdout);
 
 // Exact rank of the rows x cols integer matrix m (rows are separate arrays). Leaves m in
 // row echelon form: its first rank rows are independent and span the row space of the
-// input, every later row is zero. Exact for any size: no intermediate overflows.
+// input, every later row is zero. The echelon rows are reduced (zero in each other's
+// leading columns) when that is needed for their entries to fit 32 bits; should no
+// echelon form fit, the first rank rows are independent rows of the input instead.
+// Exact for any size: no intermediate overflows. Repeated rows are examined once.
 int IntegerRank(int cols, std::int32_t** m, int rows);
 
 // One non-zero entry of a sparse integer row.
