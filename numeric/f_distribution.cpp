@@ -22,8 +22,8 @@ struct Scaled {
 };
 
 constexpr int kLimit = 500;
-const double kHigh = std::ldexp(1.0, kLimit);
-const double kLow = std::ldexp(1.0, -kLimit);
+constexpr double kHigh = 0x1p500;  // 2^kLimit
+constexpr double kLow = 0x1p-500;  // 2^-kLimit
 
 void Normalise(Scaled& s) {
   const double magnitude = std::fabs(s.m);

@@ -30,8 +30,10 @@ struct SparseEntry {
 // A sparse integer row: entries in ascending column order, no zero values.
 using SparseRow = std::vector<SparseEntry>;
 
-// Exact rank of the matrix whose rows are given sparsely (cols columns). Repeated rows
-// count once, so a design with many equal rows costs what its distinct rows cost.
+// Exact rank of the matrix whose rows are given sparsely (cols columns). Entries may come
+// in any order; zero values and columns outside 0..cols-1 are ignored, and a column given
+// twice in one row has the sum of its values. Repeated rows count once, so a design with
+// many equal rows costs what its distinct rows cost.
 int SparseIntegerRank(int cols, std::vector<SparseRow> rows);
 
 }  // namespace quorvel
