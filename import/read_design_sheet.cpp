@@ -65,7 +65,8 @@ bool FactorCode(const CellValue& cell, std::int32_t& code) {
 }
 
 double TraitValue(const CellValue& cell) {
-  return cell.Kind() == CellKind::Integer ? static_cast<double>(cell.IntegerValue()) : cell.RealValue();
+  return cell.Kind() == CellKind::Integer ? static_cast<double>(cell.IntegerValue())
+                                          : cell.RealValue();
 }
 
 }  // namespace
@@ -89,7 +90,8 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
     }
   }
   if (rows == 0) return kMsgDataError;
-  if (rows < kMinRows || cols < static_cast<int>(kMinColumns) || cols > static_cast<int>(kMaxColumns)) {
+  if (rows < kMinRows || cols < static_cast<int>(kMinColumns) ||
+      cols > static_cast<int>(kMaxColumns)) {
     return kMsgDataError;
   }
 
@@ -135,7 +137,8 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
   for (int r = 2; r <= rows; ++r) {
     const std::size_t i = static_cast<std::size_t>(r - 2);
     for (int f = 1; f <= factorCount; ++f) {
-      const CellValue* cell = grid.CellAt(static_cast<std::uint32_t>(r - 1), static_cast<std::uint32_t>(f - 1));
+      const CellValue* cell =
+          grid.CellAt(static_cast<std::uint32_t>(r - 1), static_cast<std::uint32_t>(f - 1));
       std::int32_t code = 0;
       if (!IsNumber(cell) || !FactorCode(*cell, code)) {
         return FactorCellError(r, f);
@@ -143,7 +146,8 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
       data.factorCodes[static_cast<std::size_t>(f - 1)][i] = code;
     }
     for (int j = factorCount + 1; j <= cols; ++j) {
-      const CellValue* cell = grid.CellAt(static_cast<std::uint32_t>(r - 1), static_cast<std::uint32_t>(j - 1));
+      const CellValue* cell =
+          grid.CellAt(static_cast<std::uint32_t>(r - 1), static_cast<std::uint32_t>(j - 1));
       if (!IsNumber(cell)) return TraitCellError(r, j);
       data.traitValues[static_cast<std::size_t>(j - factorCount - 1)][i] = TraitValue(*cell);
     }
@@ -153,8 +157,10 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
 
   // Level tables, sized to the number of distinct codes.
   for (int f = 0; f < factorCount; ++f) {
-    data.levelCodes[static_cast<std::size_t>(f)] = DistinctLevels(data.factorCodes[static_cast<std::size_t>(f)]);
-    data.levelCounts[static_cast<std::size_t>(f)] = static_cast<int>(data.levelCodes[static_cast<std::size_t>(f)].size());
+    data.levelCodes[static_cast<std::size_t>(f)] =
+        DistinctLevels(data.factorCodes[static_cast<std::size_t>(f)]);
+    data.levelCounts[static_cast<std::size_t>(f)] =
+        static_cast<int>(data.levelCodes[static_cast<std::size_t>(f)].size());
   }
 
   sheet = std::move(result);

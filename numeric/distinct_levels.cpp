@@ -11,7 +11,8 @@ namespace {
 // The distinct K-tuples formed by entry i of each column, ascending lexicographic, as
 // K parallel lists. Columns of unequal length are read up to the shortest one.
 template <std::size_t K>
-std::array<CodeList, K> DistinctTuples(const std::array<std::span<const std::int32_t>, K>& columns) {
+std::array<CodeList, K> DistinctTuples(
+    const std::array<std::span<const std::int32_t>, K>& columns) {
   std::size_t n = columns[0].size();
   for (const auto& column : columns) n = std::min(n, column.size());
 

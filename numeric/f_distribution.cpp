@@ -124,7 +124,8 @@ double FUpperTail(int df1, int df2, double f) {
   double result;
   if (df1 % 2 == 0) {
     // Even numerator degrees of freedom: x^(df2/2) times a series in 1 - x.
-    result = ToDouble(Mul(PowScaled(x, df2 * 0.5), SeriesScaled(df2 - 2, 1.0 - x, df2, df1 + df2 - 4)));
+    result =
+        ToDouble(Mul(PowScaled(x, df2 * 0.5), SeriesScaled(df2 - 2, 1.0 - x, df2, df1 + df2 - 4)));
   } else if (df2 % 2 == 0) {
     // Odd numerator, even denominator: 1 - (1 - x)^(df1/2) times a series in x.
     result = 1.0 - ToDouble(Mul(PowScaled(1.0 - x, df1 * 0.5),

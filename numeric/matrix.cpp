@@ -54,10 +54,10 @@ namespace {
 // Reduction is fraction-free: v <- (a/g) v - (b/g) w with a, b the leading entries and
 // g = gcd(a, b), formed in 128 bits, then divided by the gcd of its entries. A reduced
 // row is the primitive integer vector of its direction, whose entries are bounded by
-// minors of the input, so they fit 64 bits unless the minors do not. If one does not fit, the
-// rank is found instead by elimination modulo word-sized primes, with enough primes
-// that their product exceeds Hadamard's bound on the minors, which makes that rank
-// exact as well.
+// minors of the input, so they fit 64 bits unless the minors do not. If one does not
+// fit, the rank is found instead by elimination modulo word-sized primes, with enough
+// primes that their product exceeds Hadamard's bound on the minors, which makes that
+// rank exact as well.
 // ---------------------------------------------------------------------------------------
 
 using Row = SparseRow;
@@ -76,7 +76,9 @@ struct WideEntry {
   Int128 value;
 };
 
-UInt128 WideMagnitude(Int128 v) { return v < 0 ? UInt128{0} - static_cast<UInt128>(v) : static_cast<UInt128>(v); }
+UInt128 WideMagnitude(Int128 v) {
+  return v < 0 ? UInt128{0} - static_cast<UInt128>(v) : static_cast<UInt128>(v);
+}
 
 UInt128 WideGcd(UInt128 a, UInt128 b) {
   while (b != 0) {
@@ -89,8 +91,8 @@ UInt128 WideGcd(UInt128 a, UInt128 b) {
 
 // out = ca * v - cb * w divided by the gcd of its entries, with its leading entry
 // positive and zeros dropped. False when an entry of the result leaves 64 bits.
-bool Combine(std::int64_t ca, const Row& v, std::int64_t cb, const Row& w, std::vector<WideEntry>& wide,
-             Row& out) {
+bool Combine(std::int64_t ca, const Row& v, std::int64_t cb, const Row& w,
+             std::vector<WideEntry>& wide, Row& out) {
   wide.clear();
   std::size_t i = 0;
   std::size_t j = 0;
@@ -103,7 +105,8 @@ bool Combine(std::int64_t ca, const Row& v, std::int64_t cb, const Row& w, std::
       e = {w[j].column, -(static_cast<Int128>(cb) * w[j].value)};
       ++j;
     } else {
-      e = {v[i].column, static_cast<Int128>(ca) * v[i].value - static_cast<Int128>(cb) * w[j].value};
+      e = {v[i].column,
+           static_cast<Int128>(ca) * v[i].value - static_cast<Int128>(cb) * w[j].value};
       ++i;
       ++j;
     }
@@ -167,7 +170,8 @@ bool ReduceEchelon(std::vector<Row>& basis) {
     for (std::size_t j = i + 1; j < basis.size(); ++j) {
       const int column = basis[j].front().column;
       const std::int64_t b = EntryAt(basis[i], column);
-      if (b != 0 && !Eliminate(basis[i], basis[j], basis[j].front().value, b, wide, scratch)) return false;
+      if (b != 0 && !Eliminate(basis[i], basis[j], basis[j].front().value, b, wide, scratch))
+        return false;
     }
   }
   return true;
@@ -191,7 +195,8 @@ class RowSource {
   virtual void Get(int index, Row& row) const = 0;
 };
 
-// Fraction-free elimination on 64-bit integers. False on overflow.
+// Fraction-free elimination with 64-bit entries (128-bit intermediates). False when an
+// entry of a reduced row would not fit 64 bits.
 bool EchelonInt64(const RowSource& source, int cols, RankResult& result) {
   const int limit = std::min(source.Size(), cols);
   std::vector<int> basisOf(static_cast<std::size_t>(cols), -1);  // leading column -> basis row
@@ -266,7 +271,8 @@ bool IsPrime(std::uint64_t n) {
     d >>= 1;
     ++twos;
   }
-  for (std::uint64_t base : {2ull, 325ull, 9375ull, 28178ull, 450775ull, 9780504ull, 1795265022ull}) {
+  for (std::uint64_t base :
+       {2ull, 325ull, 9375ull, 28178ull, 450775ull, 9780504ull, 1795265022ull}) {
     std::uint64_t x = PowMod(base, d, n);
     if (x == 0 || x == 1 || x == n - 1) continue;
     bool composite = true;
@@ -464,7 +470,8 @@ std::vector<int> DistinctDenseRows(std::int32_t** m, int cols, int rows) {
       const std::uint32_t value = static_cast<std::uint32_t>(m[i][j]);
       if (value == 0) continue;
       zero = false;
-      h ^= (static_cast<std::uint64_t>(j) << 32 | value) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
+      h ^= (static_cast<std::uint64_t>(j) << 32 | value) + 0x9e3779b97f4a7c15ull + (h << 6) +
+           (h >> 2);
       h *= 0xbf58476d1ce4e5b9ull;
     }
     if (!zero) keyed.emplace_back(h, i);
@@ -479,9 +486,8 @@ std::vector<int> DistinctDenseRows(std::int32_t** m, int cols, int rows) {
     group.clear();
     for (std::size_t q = k; q < end; ++q) {
       const int i = keyed[q].second;
-      const bool seen = std::any_of(group.begin(), group.end(), [&](int r) {
-        return std::memcmp(m[r], m[i], width) == 0;
-      });
+      const bool seen = std::any_of(group.begin(), group.end(),
+                                    [&](int r) { return std::memcmp(m[r], m[i], width) == 0; });
       if (!seen) group.push_back(i);
     }
     distinct.insert(distinct.end(), group.begin(), group.end());
@@ -494,7 +500,8 @@ std::vector<int> DistinctDenseRows(std::int32_t** m, int cols, int rows) {
 bool FitsInt32(const std::vector<Row>& rows) {
   for (const Row& row : rows) {
     for (const SparseEntry& e : row) {
-      if (e.value < std::numeric_limits<std::int32_t>::min() || e.value > std::numeric_limits<std::int32_t>::max()) {
+      if (e.value < std::numeric_limits<std::int32_t>::min() ||
+          e.value > std::numeric_limits<std::int32_t>::max()) {
         return false;
       }
     }
@@ -520,7 +527,8 @@ int IntegerRank(int cols, std::int32_t** m, int rows) {
     output = std::move(result.echelon);
   } else {
     output.resize(result.sources.size());
-    for (std::size_t k = 0; k < result.sources.size(); ++k) source.Get(result.sources[k], output[k]);
+    for (std::size_t k = 0; k < result.sources.size(); ++k)
+      source.Get(result.sources[k], output[k]);
   }
   for (int i = 0; i < rows; ++i) std::fill(m[i], m[i] + cols, 0);
   for (std::size_t k = 0; k < output.size(); ++k) {
@@ -539,7 +547,8 @@ int SparseIntegerRank(int cols, std::vector<SparseRow> rows) {
     std::erase_if(row, [cols](const SparseEntry& e) {
       return e.column < 0 || e.column >= cols || e.value == 0;
     });
-    if (!std::is_sorted(row.begin(), row.end(), EntryLess)) std::sort(row.begin(), row.end(), EntryLess);
+    if (!std::is_sorted(row.begin(), row.end(), EntryLess))
+      std::sort(row.begin(), row.end(), EntryLess);
     Row merged;
     bool overflow = false;
     for (const SparseEntry& e : row) {

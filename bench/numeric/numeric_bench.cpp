@@ -81,7 +81,11 @@ std::vector<quorvel::SparseRow> BlockedRepeatRows(const Design& d, int& cols) {
     const int r = d.repeat[i] - 1;
     const int m = d.male[i] - 1;
     const int f = m * 5 + d.female[i] - 1;
-    rows.push_back({{0, 1}, {1 + b, 1}, {repeatBase + b * 2 + r, 1}, {maleBase + m, 1}, {femaleBase + f, 1},
+    rows.push_back({{0, 1},
+                    {1 + b, 1},
+                    {repeatBase + b * 2 + r, 1},
+                    {maleBase + m, 1},
+                    {femaleBase + f, 1},
                     {cellBase + f * 2 + r, 1}});
   }
   return rows;
@@ -109,9 +113,11 @@ std::vector<std::int32_t> QuadraticLevels(const std::vector<std::int32_t>& codes
 }
 
 void DenseRank(const char* name, const std::vector<quorvel::SparseRow>& rows, int cols, int runs) {
-  std::vector<std::int32_t> storage(static_cast<std::size_t>(rows.size()) * static_cast<std::size_t>(cols));
+  std::vector<std::int32_t> storage(static_cast<std::size_t>(rows.size()) *
+                                    static_cast<std::size_t>(cols));
   std::vector<std::int32_t*> pointers(rows.size());
-  for (std::size_t i = 0; i < rows.size(); ++i) pointers[i] = storage.data() + i * static_cast<std::size_t>(cols);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    pointers[i] = storage.data() + i * static_cast<std::size_t>(cols);
   int rank = 0;
   const double ms = MedianMs(
       runs,
@@ -122,13 +128,14 @@ void DenseRank(const char* name, const std::vector<quorvel::SparseRow>& rows, in
         }
       },
       [&] { rank = quorvel::IntegerRank(cols, pointers.data(), static_cast<int>(rows.size())); });
-  std::printf("%-52s %8.1f ms   rank %d of %zu x %d (%.0f MB dense)\n", name, ms, rank, rows.size(), cols,
-              static_cast<double>(storage.size()) * 4 / 1e6);
+  std::printf("%-52s %8.1f ms   rank %d of %zu x %d (%.0f MB dense)\n", name, ms, rank, rows.size(),
+              cols, static_cast<double>(storage.size()) * 4 / 1e6);
 }
 
 void SparseRank(const char* name, const std::vector<quorvel::SparseRow>& rows, int cols, int runs) {
   int rank = 0;
-  const double ms = MedianMs(runs, [] {}, [&] { rank = quorvel::SparseIntegerRank(cols, rows); });
+  const double ms = MedianMs(
+      runs, [] {}, [&] { rank = quorvel::SparseIntegerRank(cols, rows); });
   std::printf("%-52s %8.1f ms   rank %d of %zu x %d\n", name, ms, rank, rows.size(), cols);
 }
 
@@ -140,24 +147,38 @@ int main() {
   std::printf("65,535 observations; medians of repeated runs\n\n");
 
   std::size_t count = 0;
-  const double levelsMs = MedianMs(31, [] {}, [&] { count = quorvel::DistinctLevels(nested.male).size(); });
+  const double levelsMs = MedianMs(
+      31, [] {}, [&] { count = quorvel::DistinctLevels(nested.male).size(); });
   std::printf("%-52s %8.3f ms   %zu levels\n", "DistinctLevels (300 male codes)", levelsMs, count);
   std::vector<std::int32_t> allDistinct(kObservations);
   for (int i = 0; i < kObservations; ++i) allDistinct[i] = (i * 7919) % kObservations - 30000;
-  const double distinctMs = MedianMs(31, [] {}, [&] { count = quorvel::DistinctLevels(allDistinct).size(); });
-  std::printf("%-52s %8.3f ms   %zu levels\n", "DistinctLevels (all codes distinct)", distinctMs, count);
-  const double pairsMs = MedianMs(31, [] {}, [&] { count = quorvel::DistinctPairs(nested.male, nested.female)[0].size(); });
+  const double distinctMs = MedianMs(
+      31, [] {}, [&] { count = quorvel::DistinctLevels(allDistinct).size(); });
+  std::printf("%-52s %8.3f ms   %zu levels\n", "DistinctLevels (all codes distinct)", distinctMs,
+              count);
+  const double pairsMs = MedianMs(
+      31, [] {}, [&] { count = quorvel::DistinctPairs(nested.male, nested.female)[0].size(); });
   std::printf("%-52s %8.3f ms   %zu cells\n", "DistinctPairs (male, female)", pairsMs, count);
   const double triplesMs = MedianMs(
-      31, [] {}, [&] { count = quorvel::DistinctTriples(repeat.block, repeat.male, repeat.female)[0].size(); });
-  std::printf("%-52s %8.3f ms   %zu cells\n", "DistinctTriples (block, male, female)", triplesMs, count);
-  const double quadsMs = MedianMs(31, [] {}, [&] {
-    count = quorvel::DistinctQuadruples(repeat.block, repeat.male, repeat.female, repeat.repeat)[0].size();
-  });
-  std::printf("%-52s %8.3f ms   %zu cells\n", "DistinctQuadruples (block, male, female, rep)", quadsMs, count);
-  const double quadraticMs = MedianMs(1, [] {}, [&] { count = QuadraticLevels(allDistinct).size(); });
-  std::printf("%-52s %8.1f ms   (%.0f x the sorted extraction)\n\n", "marking + bubble sort, all codes distinct",
-              quadraticMs, quadraticMs / distinctMs);
+      31, [] {},
+      [&] {
+        count = quorvel::DistinctTriples(repeat.block, repeat.male, repeat.female)[0].size();
+      });
+  std::printf("%-52s %8.3f ms   %zu cells\n", "DistinctTriples (block, male, female)", triplesMs,
+              count);
+  const double quadsMs = MedianMs(
+      31, [] {},
+      [&] {
+        count =
+            quorvel::DistinctQuadruples(repeat.block, repeat.male, repeat.female, repeat.repeat)[0]
+                .size();
+      });
+  std::printf("%-52s %8.3f ms   %zu cells\n", "DistinctQuadruples (block, male, female, rep)",
+              quadsMs, count);
+  const double quadraticMs = MedianMs(
+      1, [] {}, [&] { count = QuadraticLevels(allDistinct).size(); });
+  std::printf("%-52s %8.1f ms   (%.0f x the sorted extraction)\n\n",
+              "marking + bubble sort, all codes distinct", quadraticMs, quadraticMs / distinctMs);
 
   int cols = 0;
   const auto nestedRows = NestedRows(nested, cols);

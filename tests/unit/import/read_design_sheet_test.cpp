@@ -16,7 +16,8 @@ using Kalvex::SheetGrid;
 // or exponent, Real otherwise), "u:text" for 16-bit text, "=..." for a formula (left
 // Empty, as the reader leaves it), empty for a blank, anything else narrow text. The
 // extent is the longest line by the number of lines unless given.
-SheetGrid MakeGrid(const std::vector<std::string>& lines, std::uint32_t rows = 0, std::uint32_t cols = 0) {
+SheetGrid MakeGrid(const std::vector<std::string>& lines, std::uint32_t rows = 0,
+                   std::uint32_t cols = 0) {
   std::vector<std::vector<std::string>> cells;
   std::uint32_t width = 0;
   for (const std::string& line : lines) {
@@ -86,7 +87,8 @@ TEST(ReadDesignSheet, AcceptsTheThreeLayouts) {
   EXPECT_EQ(sheet.data.observationCount, 10);
   EXPECT_EQ(sheet.rows, 11);
   EXPECT_EQ(sheet.cols, 4);
-  EXPECT_EQ(sheet.data.factorNames, (std::array<std::string, 4>{"Male", "Female", "Trait1", "Trait2"}));
+  EXPECT_EQ(sheet.data.factorNames,
+            (std::array<std::string, 4>{"Male", "Female", "Trait1", "Trait2"}));
   EXPECT_EQ(sheet.traitNames, (std::vector<std::string>{"Trait1", "Trait2"}));
   ASSERT_EQ(sheet.data.factorCodes.size(), 2u);
   EXPECT_EQ(sheet.data.factorCodes[0][0], 2);  // observation 1: 1 + 1 % 2
@@ -117,9 +119,12 @@ TEST(ReadDesignSheet, AcceptsTheThreeLayouts) {
 }
 
 TEST(ReadDesignSheet, HeaderMessages) {
-  EXPECT_EQ(Message(Sheet("Male,Female,Block,Trait1", 3, 1, 5)), "Trait Name Error!\n At Row 1 Col 3 ");
-  EXPECT_EQ(Message(Sheet("block,Male,Female,Trait1", 3, 1, 5)), " Data Error With Factor Names!\n");
-  EXPECT_EQ(Message(Sheet("Block,Female,Male,Trait1", 3, 1, 5)), " Data Error With Factor Names!\n");
+  EXPECT_EQ(Message(Sheet("Male,Female,Block,Trait1", 3, 1, 5)),
+            "Trait Name Error!\n At Row 1 Col 3 ");
+  EXPECT_EQ(Message(Sheet("block,Male,Female,Trait1", 3, 1, 5)),
+            " Data Error With Factor Names!\n");
+  EXPECT_EQ(Message(Sheet("Block,Female,Male,Trait1", 3, 1, 5)),
+            " Data Error With Factor Names!\n");
   EXPECT_EQ(Message(Sheet("MALE,Female,Trait1", 2, 1, 5)), " Data Error With Factor Names!\n");
   // A 16-bit header cell reads as an empty name, even when its text is plain ASCII.
   EXPECT_EQ(Message(Sheet("u:Male,Female,Trait1", 2, 1, 5)), " Data Error With Factor Names!\n");
@@ -129,8 +134,10 @@ TEST(ReadDesignSheet, HeaderMessages) {
               "Trait Name Error!\n At Row 1 Col 4 ")
         << first;
   }
-  EXPECT_EQ(Message(Sheet("Male,Female,Trait1,Trait3,Trait4", 2, 3, 5)), "Trait Name Error!\n At Row 1 Col 4 ");
-  EXPECT_EQ(Message(Sheet("Block,Male,Female,Repeat,Trait2,Trait3", 4, 2, 5)), "Trait Name Error!\n At Row 1 Col 5 ");
+  EXPECT_EQ(Message(Sheet("Male,Female,Trait1,Trait3,Trait4", 2, 3, 5)),
+            "Trait Name Error!\n At Row 1 Col 4 ");
+  EXPECT_EQ(Message(Sheet("Block,Male,Female,Repeat,Trait2,Trait3", 4, 2, 5)),
+            "Trait Name Error!\n At Row 1 Col 5 ");
 }
 
 TEST(ReadDesignSheet, ExtentMessages) {
@@ -150,7 +157,8 @@ TEST(ReadDesignSheet, ExtentMessages) {
   note26[2] += ",,,,,,,,,,,,,,,,,,,,,,,note";  // a note in column 26
   EXPECT_EQ(Message(note26), "Data Error!");
   DesignSheet sheet;
-  EXPECT_EQ(ReadDesignSheet(MakeGrid(Sheet("Male,Female,Trait1", 2, 1, 6), 7, 26), sheet), "Data Error!");
+  EXPECT_EQ(ReadDesignSheet(MakeGrid(Sheet("Male,Female,Trait1", 2, 1, 6), 7, 26), sheet),
+            "Data Error!");
   // A number below the data extends the region down to it: the first empty row fails.
   std::vector<std::string> stray = Sheet("Male,Female,Trait1,Trait2", 2, 2, 24);
   stray.insert(stray.end(), {"", "", "", ",,7"});
@@ -213,8 +221,9 @@ TEST(ReadDesignSheet, CellMessages) {
 
 TEST(ReadDesignSheet, CodesAndValues) {
   DesignSheet sheet;
-  std::vector<std::string> lines = {"Male,Female,Trait1", "2.7,-0.5,7", "-1.5,1,2.25", "10,3,3",
-                                    "20,1,4", "30,3,5", "600000001.9,2,6"};
+  std::vector<std::string> lines = {
+      "Male,Female,Trait1", "2.7,-0.5,7", "-1.5,1,2.25", "10,3,3", "20,1,4", "30,3,5",
+      "600000001.9,2,6"};
   ASSERT_EQ(Validate(lines, sheet), std::nullopt);
   EXPECT_EQ(sheet.data.factorCodes[0], (std::vector<std::int32_t>{2, -1, 10, 20, 30, 600000001}));
   EXPECT_EQ(sheet.data.factorCodes[1], (std::vector<std::int32_t>{0, 1, 3, 1, 3, 2}));
@@ -244,7 +253,8 @@ TEST(ReadDesignSheet, HoldsAllTraitNamesAndAnyNumberOfLevels) {
   EXPECT_EQ(sheet.cols, 25);
 
   std::vector<std::string> lines = {"Male,Female,Trait1"};
-  for (int i = 0; i < 300; ++i) lines.push_back(std::to_string(1000 - 3 * (i % 150)) + ",1," + std::to_string(i));
+  for (int i = 0; i < 300; ++i)
+    lines.push_back(std::to_string(1000 - 3 * (i % 150)) + ",1," + std::to_string(i));
   ASSERT_EQ(Validate(lines, sheet), std::nullopt);
   EXPECT_EQ(sheet.data.levelCounts[0], 150);
   ASSERT_EQ(sheet.data.levelCodes[0].size(), 150u);

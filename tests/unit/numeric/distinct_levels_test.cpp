@@ -48,7 +48,7 @@ TEST(DistinctCells, MatchOrderedSetOnLargeInputs) {
   std::vector<std::int32_t> c[4];
   for (auto& column : c) column.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
-    c[0][i] = static_cast<std::int32_t>(random());            // nearly all distinct
+    c[0][i] = static_cast<std::int32_t>(random());              // nearly all distinct
     c[1][i] = static_cast<std::int32_t>(random() % 300) - 150;  // negative codes too
     c[2][i] = static_cast<std::int32_t>(random() % 5);
     c[3][i] = static_cast<std::int32_t>(random() % 3);

@@ -66,9 +66,11 @@ Plain PlainTail(int df1, int df2, double f) {
   const double x = df2 / (df1 * f + df2);
   double result;
   if (df1 % 2 == 0) {
-    result = power(std::pow(x, df2 * 0.5)) * finite(PlainSeries(df2 - 2, 1 - x, df2, df1 + df2 - 4));
+    result =
+        power(std::pow(x, df2 * 0.5)) * finite(PlainSeries(df2 - 2, 1 - x, df2, df1 + df2 - 4));
   } else if (df2 % 2 == 0) {
-    result = 1 - power(std::pow(1 - x, df1 * 0.5)) * finite(PlainSeries(df1 - 2, x, df1, df1 + df2 - 4));
+    result =
+        1 - power(std::pow(1 - x, df1 * 0.5)) * finite(PlainSeries(df1 - 2, x, df1, df1 + df2 - 4));
   } else {
     const double theta = std::atan(std::sqrt(df1 * f / df2));
     const double s = std::sin(theta);
@@ -129,8 +131,10 @@ TEST(FUpperTail, DecreasesInFAndStaysAProbability) {
 TEST(FUpperTail, EqualsThePlainSeriesWhereverThatStaysNormal) {
   int compared = 0;
   double largest = 0.0;
-  for (int df1 : {1, 2, 3, 4, 5, 6, 9, 10, 33, 64, 101, 250, 499, 500, 1000, 1001, 4096, 9999, 65534, 65535}) {
-    for (int df2 : {1, 2, 3, 4, 5, 6, 9, 10, 33, 64, 101, 250, 499, 500, 1000, 1001, 4096, 9500, 65534, 65535}) {
+  for (int df1 : {1,   2,   3,   4,   5,    6,    9,    10,   33,    64,
+                  101, 250, 499, 500, 1000, 1001, 4096, 9999, 65534, 65535}) {
+    for (int df2 : {1,   2,   3,   4,   5,    6,    9,    10,   33,    64,
+                    101, 250, 499, 500, 1000, 1001, 4096, 9500, 65534, 65535}) {
       for (double f : {0.0, 0.01, 0.3, 0.9, 1.0, 1.05, 1.5, 2.0, 4.0, 10.0, 100.0, 1e4}) {
         const Plain plain = PlainTail(df1, df2, f);
         if (!plain.normal) continue;
@@ -209,7 +213,8 @@ TEST(FUpperTail, MatchesIndependentValuesForAllDegreesOfFreedom) {
   for (const FTailReference& r : kFTailTable) {
     const double p = FUpperTail(r.df1, r.df2, r.f);
     const double error = std::fabs(p - r.p);
-    EXPECT_LE(error, 1e-11) << r.df1 << "," << r.df2 << " f=" << r.f << " p=" << p << " want " << r.p;
+    EXPECT_LE(error, 1e-11) << r.df1 << "," << r.df2 << " f=" << r.f << " p=" << p << " want "
+                            << r.p;
     if (r.p >= 1e-3) {
       EXPECT_LE(error, 1e-9 * r.p) << r.df1 << "," << r.df2 << " f=" << r.f;
     }

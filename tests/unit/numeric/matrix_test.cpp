@@ -17,12 +17,14 @@ namespace {
 template <typename T>
 class Dense {
  public:
-  Dense(int rows, int cols) : cols_(cols), data_(static_cast<std::size_t>(rows * cols)), pointers_(rows) {
+  Dense(int rows, int cols)
+      : cols_(cols), data_(static_cast<std::size_t>(rows * cols)), pointers_(rows) {
     for (int i = 0; i < rows; ++i) pointers_[i] = data_.data() + static_cast<std::size_t>(i * cols);
   }
   explicit Dense(const std::vector<std::vector<T>>& rows)
       : Dense(static_cast<int>(rows.size()), rows.empty() ? 0 : static_cast<int>(rows[0].size())) {
-    for (std::size_t i = 0; i < rows.size(); ++i) std::copy(rows[i].begin(), rows[i].end(), pointers_[i]);
+    for (std::size_t i = 0; i < rows.size(); ++i)
+      std::copy(rows[i].begin(), rows[i].end(), pointers_[i]);
   }
   T** get() { return pointers_.data(); }
   T& operator()(int i, int j) { return pointers_[i][j]; }
@@ -96,7 +98,8 @@ TEST(InvertSymmetric, InverseOfRandomPositiveDefiniteMatrices) {
   for (int n = 1; n <= 40; n += (n < 8 ? 1 : 8)) {
     // A = B B' + I, symmetric positive definite.
     std::vector<std::vector<double>> b(n, std::vector<double>(n));
-    for (auto& row : b) for (double& v : row) v = entry(random);
+    for (auto& row : b)
+      for (double& v : row) v = entry(random);
     Dense<double> a(n, n);
     std::vector<std::vector<double>> original(n, std::vector<double>(n));
     for (int i = 0; i < n; ++i) {
@@ -111,7 +114,8 @@ TEST(InvertSymmetric, InverseOfRandomPositiveDefiniteMatrices) {
     std::string diag;
     ASSERT_EQ(Invert(a, diag), 2) << n;
     double norm = 0.0;
-    for (int i = 0; i < n; ++i) for (int j = 0; j < n; ++j) norm = std::max(norm, std::fabs(original[i][j]));
+    for (int i = 0; i < n; ++i)
+      for (int j = 0; j < n; ++j) norm = std::max(norm, std::fabs(original[i][j]));
     for (int i = 0; i < n; ++i) {
       for (int j = 0; j < n; ++j) {
         EXPECT_EQ(a(i, j), a(j, i));
@@ -132,7 +136,8 @@ int BareissRank(IntMatrix m) {
   const int rows = static_cast<int>(m.size());
   const int cols = rows == 0 ? 0 : static_cast<int>(m[0].size());
   std::vector<std::vector<Wide>> a(rows, std::vector<Wide>(cols));
-  for (int i = 0; i < rows; ++i) for (int j = 0; j < cols; ++j) a[i][j] = m[i][j];
+  for (int i = 0; i < rows; ++i)
+    for (int j = 0; j < cols; ++j) a[i][j] = m[i][j];
   Wide previous = 1;
   int rank = 0;
   for (int j = 0; j < cols && rank < rows; ++j) {
@@ -141,7 +146,8 @@ int BareissRank(IntMatrix m) {
     if (k == rows) continue;
     std::swap(a[k], a[rank]);
     for (int q = rank + 1; q < rows; ++q) {
-      for (int l = j + 1; l < cols; ++l) a[q][l] = (a[rank][j] * a[q][l] - a[rank][l] * a[q][j]) / previous;
+      for (int l = j + 1; l < cols; ++l)
+        a[q][l] = (a[rank][j] * a[q][l] - a[rank][l] * a[q][j]) / previous;
       a[q][j] = 0;
     }
     previous = a[rank][j];
@@ -221,7 +227,8 @@ TEST(IntegerRank, AgreesWithReferenceOnRandomMatrices) {
     const int spread = trial % 3 == 0 ? 1 : 20;
     IntMatrix m(rows, std::vector<std::int32_t>(cols));
     for (auto& row : m) {
-      for (auto& v : row) v = random() % 3 == 0 ? 0 : static_cast<std::int32_t>(random() % (2 * spread + 1)) - spread;
+      for (auto& v : row)
+        v = random() % 3 == 0 ? 0 : static_cast<std::int32_t>(random() % (2 * spread + 1)) - spread;
     }
     // Some rows combinations of others, so that ranks below full occur.
     if (rows > 2 && trial % 2 == 0) {
@@ -266,7 +273,8 @@ TEST(IntegerRank, LargeEntriesBeyondUnreducedRange) {
   for (int trial = 0; trial < 20; ++trial) {
     IntMatrix t(rank, std::vector<std::int32_t>(cols, 0));
     for (int i = 0; i < rank; ++i) {
-      for (int j = i; j < cols; ++j) t[i][j] = static_cast<std::int32_t>(random() % (1 << 24)) + (j == i ? 1 : 0);
+      for (int j = i; j < cols; ++j)
+        t[i][j] = static_cast<std::int32_t>(random() % (1 << 24)) + (j == i ? 1 : 0);
     }
     // Unimodular mixing: add small multiples of rows to later rows, then reverse.
     IntMatrix m = t;
@@ -325,11 +333,10 @@ TEST(SparseIntegerRank, NormalisesRowsAndDropsRepeats) {
   EXPECT_EQ(SparseIntegerRank(0, {{{0, 1}}}), 0);
   // Unsorted entries, zeros, a repeated column and a column out of range.
   std::vector<SparseRow> rows = {
-      {{2, 1}, {0, 1}},
-      {{0, 1}, {2, 1}, {1, 0}},           // the first row again
-      {{1, 3}, {1, -3}, {3, 2}},          // repeated column summing to zero: (0, 0, 0, 2)
-      {{3, 5}, {9, 4}},                   // column 9 is out of range: (0, 0, 0, 5)
-      {{0, 2}, {2, 2}, {3, 4}},           // twice the first plus twice the third
+      {{2, 1}, {0, 1}},          {{0, 1}, {2, 1}, {1, 0}},  // the first row again
+      {{1, 3}, {1, -3}, {3, 2}},  // repeated column summing to zero: (0, 0, 0, 2)
+      {{3, 5}, {9, 4}},           // column 9 is out of range: (0, 0, 0, 5)
+      {{0, 2}, {2, 2}, {3, 4}},   // twice the first plus twice the third
   };
   EXPECT_EQ(SparseIntegerRank(4, rows), 2);
 }
@@ -342,9 +349,10 @@ TEST(SparseIntegerRank, SixtyFourBitEntries) {
                                  {{0, 3}, {1, big - 57}, {2, big - 1}}};
   EXPECT_EQ(SparseIntegerRank(3, rows), 3);
   // A repeated column whose sum leaves 64 bits, and the most negative value.
-  std::vector<SparseRow> odd = {{{0, big}, {0, big}, {1, 1}},  // (2^63, 1)
-                                {{0, std::numeric_limits<std::int64_t>::min()}, {1, -1}},  // (-2^63, -1)
-                                {{1, 2}}};
+  std::vector<SparseRow> odd = {
+      {{0, big}, {0, big}, {1, 1}},                              // (2^63, 1)
+      {{0, std::numeric_limits<std::int64_t>::min()}, {1, -1}},  // (-2^63, -1)
+      {{1, 2}}};
   EXPECT_EQ(SparseIntegerRank(2, odd), 2);
 }
 
@@ -374,8 +382,12 @@ TEST(SparseIntegerRank, LargeDesignsCountDistinctCells) {
     const int r = (obs / blocks) % repeats;
     const int m = b * malesPerBlock + (obs / 7) % malesPerBlock;
     const int f = m * femalesPerMale + (obs / 11) % femalesPerMale;
-    blocked.push_back({{0, 1}, {1 + b, 1}, {repeatBase + b * repeats + r, 1}, {maleBase + m, 1},
-                       {femaleBase + f, 1}, {cellBase + f * repeats + r, 1}});
+    blocked.push_back({{0, 1},
+                       {1 + b, 1},
+                       {repeatBase + b * repeats + r, 1},
+                       {maleBase + m, 1},
+                       {femaleBase + f, 1},
+                       {cellBase + f * repeats + r, 1}});
   }
   EXPECT_EQ(SparseIntegerRank(cols, blocked), blocks * malesPerBlock * femalesPerMale * repeats);
 }
