@@ -82,9 +82,8 @@ void Workbook::SharedStringTable::Decode(const RecordData& data) {
   totalReferences = r.U32();
   uniqueCount = r.U32();
   strings.clear();
-  // The stored count is not trusted for allocation: a string takes at least 3 bytes.
-  const std::size_t room = data.data.size() > 8 ? (data.data.size() - 8) / 3 : 0;
-  strings.reserve(std::min<std::size_t>(uniqueCount, room));
+  if (!CountFits()) return;
+  strings.reserve(uniqueCount);
   std::size_t position = 8;
   for (std::uint32_t k = 0; k < uniqueCount && position < data.data.size(); ++k) {
     strings.emplace_back();
@@ -141,7 +140,14 @@ std::size_t Workbook::ReadGlobals(ByteSpan stream, std::size_t position) {
         break;
       case SharedStringTable::kId:
         consumed = sharedStrings.Read(here);
+        if (consumed != 0 && !sharedStrings.CountFits()) {
+          sharedStrings = SharedStringTable();
+          return position - start;
+        }
         break;
+      case kFilePassId:
+        // The records after it are ciphertext: decoding them would invent cells.
+        return position - start;
       default:
         consumed = Record().Read(here);
         break;

@@ -110,6 +110,10 @@ class Workbook {
     std::uint32_t uniqueCount = 0;     // as stored; strings holds those the data carried
     std::vector<RichString> strings;
 
+    // False when the stored count cannot fit in the data (a string takes at least 3
+    // bytes): the table is damaged and none of its strings is decoded.
+    bool CountFits() const { return DataSize() >= 8 && uniqueCount <= (DataSize() - 8) / 3; }
+
    protected:
     void Decode(const RecordData& data) override;
   };
@@ -131,9 +135,14 @@ class Workbook {
     void Decode(const RecordData& data) override;
   };
 
+  // The record announcing that everything after it is encrypted.
+  static constexpr std::uint16_t kFilePassId = 0x002F;
+
   // Decodes the globals substream whose BOF is at stream[position], up to and including
   // its EOF. Returns the bytes consumed. A substream without EOF, or a record running past
-  // the stream, ends the walk with what was decoded so far.
+  // the stream, ends the walk with what was decoded so far. An encrypted workbook
+  // (FILEPASS) or a damaged shared string table ends it before that record, so that the
+  // walk over the substreams stops there.
   std::size_t ReadGlobals(ByteSpan stream, std::size_t position);
 
   BOF bof;
