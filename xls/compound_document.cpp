@@ -292,11 +292,13 @@ bool CompoundDocument::BuildTree() {
 bool CompoundDocument::FollowChain(const std::vector<std::uint32_t>& table, std::uint32_t start,
                                    std::size_t limit, std::vector<std::uint32_t>& chain) {
   chain.clear();
+  std::vector<bool> seen(table.size(), false);
   std::uint32_t sector = start;
   while (sector != kEndOfChain && chain.size() < limit) {
-    // A free entry, another marker or a number past the table is no link; a chain longer
-    // than the table has looped.
-    if (sector >= table.size() || chain.size() >= table.size()) return false;
+    // A free entry, another marker or a number past the table is no link; a sector met
+    // twice means the chain loops.
+    if (sector >= table.size() || seen[sector]) return false;
+    seen[sector] = true;
     chain.push_back(sector);
     sector = table[sector];
   }

@@ -169,7 +169,7 @@ class CompoundDocument {
   bool LoadDirectory();
   bool BuildTree();
   // Follows a chain through table from start, at most limit sectors. False when a link is
-  // not a valid index or the chain is longer than the table (a loop).
+  // not a valid index or a sector comes round again (a loop).
   static bool FollowChain(const std::vector<std::uint32_t>& table, std::uint32_t start,
                           std::size_t limit, std::vector<std::uint32_t>& chain);
   // Reads the container sectors of chain, in order, into dest.
