@@ -320,7 +320,7 @@ std::size_t RowBlock::Read(ByteSpan stream, std::size_t position) {
   // Room for the block's cells is reserved once, from a pass over the record headers up to
   // the block's end, so that a block of any size is filled without reallocation.
   std::size_t cellCount = 0;
-  for (std::size_t p = position; stream.size() - p >= 4;) {
+  for (std::size_t p = position; p <= stream.size() && stream.size() - p >= 4;) {
     const std::uint16_t code = Le16(stream.data() + p);
     if (code == DBCell::kId || code == RecordId::kEof) break;
     if (CellBlock::IsCellRecord(code)) ++cellCount;
