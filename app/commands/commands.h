@@ -1,7 +1,9 @@
 // The commands of the menu, toolbar and keyboard, written against the Platform interface.
 #pragma once
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
 #include "app/state/app_state.h"
 #include "app/state/platform.h"
@@ -20,6 +22,8 @@ struct Session {
   std::shared_ptr<const DesignData> designData = std::make_shared<const DesignData>();
   bool runInProgress = false;           // from a Model command until its timer stops
   DisplayMode modeBeforeRun = DisplayMode::Blank;
+  // Told the stage names of a run as it proceeds, on the worker's thread; may be empty.
+  std::function<void(std::string_view stage)> runProgress;
 };
 
 // Message texts of the commands.
