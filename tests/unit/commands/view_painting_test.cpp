@@ -30,46 +30,24 @@ class ViewPainting : public ::testing::Test {
   int dotPhase_ = kDotPhaseStart;
 };
 
-TEST_F(ViewPainting, BlankDrawsNothingWhateverFilesExist) {
-  WriteFile("tmp.txt", "a\r\n");
-  WriteFile("result.txt", "b\r\n");
-  EXPECT_TRUE(Paint().empty());
-  EXPECT_EQ(dotPhase_, kDotPhaseStart);
-}
-
-TEST_F(ViewPainting, EchoAndReportLinesAreDrawnFromTheirFilesEachRepaint) {
+TEST_F(ViewPainting, EchoAndReportLinesAreReadAnewFromDataFolder) {
   WriteFile("tmp.txt", "\r\n   The data\r\n\tkept as is \r\nlast line without end");
-  WriteFile("result.txt", "report line\r\n");
+  WriteFile("result.txt", "line 0\r\nline 1\r\nline 2\r\n");
+  EXPECT_TRUE(Paint().empty());  // Blank
   state_.displayMode = DisplayMode::Echo;
-  const std::vector<TextItem> expected{{40, 20, "", kTextBlack},
-                                       {40, 40, "   The data", kTextBlack},
-                                       {40, 60, "\tkept as is ", kTextBlack},
-                                       {40, 80, "last line without end", kTextBlack}};
-  EXPECT_EQ(Paint(), expected);
-
+  EXPECT_EQ(Paint(), (std::vector<TextItem>{{40, 20, "", kTextBlack},
+                                            {40, 40, "   The data", kTextBlack},
+                                            {40, 60, "\tkept as is ", kTextBlack},
+                                            {40, 80, "last line without end", kTextBlack}}));
   state_.displayMode = DisplayMode::Report;
-  EXPECT_EQ(Paint(), (std::vector<TextItem>{{40, 20, "report line", kTextBlack}}));
-  // The file is read anew: a deleted report empties the view at the next repaint.
+  EXPECT_EQ(Paint().size(), 3u);
+  // Only rows meeting the visible band: [45, 60) meets line 1 (y 40..60) alone.
+  EXPECT_EQ(PaintView(state_, {800, 600}, dotPhase_, 45, 60),
+            (std::vector<TextItem>{{40, 40, "line 1", kTextBlack}}));
+  // A deleted report empties the view at the next repaint.
   std::filesystem::remove(folder_ / "result.txt");
   EXPECT_TRUE(Paint().empty());
-  // The files live in dataFolder, wherever it points now.
-  state_.dataFolder = (folder_ / "elsewhere").string() + "/";
-  state_.displayMode = DisplayMode::Echo;
-  EXPECT_TRUE(Paint().empty());
-}
-
-TEST_F(ViewPainting, OnlyLinesMeetingTheVisibleBandAreReturned) {
-  std::string lines;
-  for (int k = 0; k < 100; ++k) lines += "line " + std::to_string(k) + "\r\n";
-  WriteFile("result.txt", lines);
-  state_.displayMode = DisplayMode::Report;
-  // Rows are 20 pixels from y = 20 + 20k; the band [1000, 1100) meets lines 49 to 53.
-  const std::vector<TextItem> items = PaintView(state_, {800, 600}, dotPhase_, 1000, 1100);
-  ASSERT_EQ(items.size(), 5u);
-  EXPECT_EQ(items.front().text, "line 49");
-  EXPECT_EQ(items.front().y, 1000);
-  EXPECT_EQ(items.back().text, "line 53");
-  EXPECT_EQ(Paint().size(), 100u);
+  EXPECT_EQ(dotPhase_, kDotPhaseStart);
 }
 
 TEST_F(ViewPainting, PleaseWaitDotsCycleThroughSevenPhases) {
