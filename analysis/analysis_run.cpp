@@ -6,6 +6,7 @@
 
 #include "analysis/fixed_model.h"
 #include "analysis/model_coding.h"
+#include "analysis/random_model.h"
 #include "analysis/report_text.h"
 
 namespace quorvel {
@@ -98,14 +99,22 @@ RunStatus RunModelAnalysis(ModelKind kind, const DesignData& data, AppState& sta
   report.Flush();
 
   Progress(options, "fixed model");
+  int modelRank = 0;
   {
     const FixedModel fixed(coding, cells);
+    modelRank = fixed.ModelRank();
     for (int t = 0; t < data.traitCount; ++t) {
       const FixedTraitResult result = fixed.Fit(data.traitValues[t]);
       WriteFixedTrait(report.Text(), coding, t + 1, result);
       report.Flush();
     }
   }
+
+  Progress(options, "random model");
+  const RandomModel random = EstimateComponents(coding, cells, data, modelRank);
+  WriteRandomSections(report.Text(), coding, timeText, random);
+  Progress(options, "genetic correlations");
+  WriteCorrelations(report.Text(), random);
   report.Close();
 
   Progress(options, "measuring the report");
