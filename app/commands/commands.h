@@ -20,7 +20,7 @@ struct Session {
   // The loaded data set, replaced whole by each accepted import. A run holds its own
   // reference, so an import can never change the data under a running analysis.
   std::shared_ptr<const DesignData> designData = std::make_shared<const DesignData>();
-  bool runInProgress = false;           // from a Model command until its timer stops
+  bool runInProgress = false;  // from a Model command until its timer stops
   DisplayMode modeBeforeRun = DisplayMode::Blank;
   // Told the stage names of a run as it proceeds, on the worker's thread; may be empty.
   std::function<void(std::string_view stage)> runProgress;
