@@ -1,0 +1,79 @@
+// The "import" and "analyze" subcommands.
+#include "cli/workbook_commands.h"
+
+#include <unistd.h>
+
+#include <chrono>
+
+#include "app/commands/commands.h"
+#include "cli/console_platform.h"
+#include "import/import_command.h"
+
+namespace quorvel {
+namespace {
+
+// Sets dataFolder and dataFileName as the Open command would for the chosen workbook,
+// except that the output folder, when given, takes the place of the workbook's folder.
+void SetDataFiles(AppState& state, const WorkbookCommandOptions& options) {
+  const std::string& path = options.workbook;
+  const std::size_t slash = path.find_last_of('/');
+  state.dataFileName = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (options.outputDir) {
+    state.dataFolder = *options.outputDir;
+    if (!state.dataFolder.empty() && state.dataFolder.back() != '/') state.dataFolder += '/';
+  } else {
+    state.dataFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  }
+}
+
+bool CopyFileTo(const std::string& path, std::FILE* out) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[1 << 16];
+  std::size_t got = 0;
+  bool ok = true;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) {
+    ok = ok && std::fwrite(buffer, 1, got, out) == got;
+  }
+  ok = ok && std::ferror(file) == 0;
+  std::fclose(file);
+  return std::fflush(out) == 0 && ok;
+}
+
+bool Import(Session& session, ConsolePlatform& platform, const WorkbookCommandOptions& options) {
+  ViewStartUp(session);
+  SetDataFiles(session.state, options);
+  return ImportWorkbook(session.state, session.designData, platform, options.workbook);
+}
+
+}  // namespace
+
+int ImportWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out, std::FILE* err) {
+  ConsolePlatform platform(err);
+  Session session(platform);
+  if (!Import(session, platform, options)) return 1;
+  return CopyFileTo(session.state.dataFolder + kEchoFileName, out) ? 0 : 1;
+}
+
+int AnalyzeWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out, std::FILE* err) {
+  ConsolePlatform platform(err);
+  Session session(platform);
+  if (!Import(session, platform, options)) return 1;
+
+  if (::isatty(::fileno(err)) == 1) {
+    const auto start = std::chrono::steady_clock::now();
+    session.runProgress = [start, err](std::string_view stage) {
+      if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(500)) return;
+      std::fprintf(err, "quorvel-cli: %.*s\n", static_cast<int>(stage.size()), stage.data());
+      std::fflush(err);
+    };
+  }
+
+  RunAnalysis(session, options.model.value_or(session.designData->kind));
+  if (!session.runInProgress) return 1;  // the data set does not fit the model
+  DriveAnalysisTimer(session, platform);
+  if (session.state.runStatus != RunStatus::Done) return 1;
+  return CopyFileTo(session.state.reportPath, out) ? 0 : 1;
+}
+
+}  // namespace quorvel

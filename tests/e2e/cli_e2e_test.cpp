@@ -1,0 +1,267 @@
+// quorvel-cli run as a separate process on real workbooks: the echo byte for byte, every
+// refusal of the import with its exact text, exit codes and unwritable output folders.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string Xls(const std::string& name) {
+  return std::string(QUORVEL_TEST_DATA) + "/xls/fixtures/" + name;
+}
+
+struct Result {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    folder_ =
+        fs::temp_directory_path() / ("cli_e2e_" + std::to_string(::getpid()) + "_" + info->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "out");
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Runs the program with `args`, standard output and error captured in files, a fixed
+  // clock and time zone.
+  Result Run(const std::vector<std::string>& args) {
+    const fs::path outFile = folder_ / "stdout";
+    const fs::path errFile = folder_ / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+
+    std::vector<std::string> argStrings{QUORVEL_CLI};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : argStrings) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStrings{"SOURCE_DATE_EPOCH=0", "TZ=UTC", "LC_ALL=C"};
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry = *e;
+      if (entry.rfind("SOURCE_DATE_EPOCH=", 0) != 0 && entry.rfind("TZ=", 0) != 0 &&
+          entry.rfind("LC_ALL=", 0) != 0) {
+        envStrings.push_back(entry);
+      }
+    }
+    std::vector<char*> envp;
+    for (auto& e : envStrings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    Result result;
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+      ADD_FAILURE() << "cannot start " << argv[0];
+      return result;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = ReadBytes(outFile);
+    result.err = ReadBytes(errFile);
+    return result;
+  }
+
+  std::string Out() const { return (folder_ / "out").string(); }
+
+  fs::path folder_;
+};
+
+TEST_F(CliTest, HelpVersionAndUsageErrors) {
+  const Result help = Run({"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  for (const char* word : {"import", "analyze", "cells", "--model", "--output-dir", "--version"}) {
+    EXPECT_NE(help.out.find(word), std::string::npos) << word;
+  }
+  const Result version = Run({"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "quorvel-cli 1.0.0.1\n");
+
+  const std::vector<std::vector<std::string>> misuses{
+      {},
+      {"frobnicate", "a.xls"},
+      {"import"},
+      {"import", "a.xls", "b.xls"},
+      {"import", "a.xls", "--model", "3"},
+      {"import", "a.xls", "--output-dir"},
+      {"analyze", "a.xls", "--model", "4"},
+      {"analyze", "a.xls", "--model", "x"},
+      {"analyze", "a.xls", "--model"},
+      {"analyze", "a.xls", "--colour"},
+  };
+  for (const auto& args : misuses) {
+    const Result r = Run(args);
+    std::string line;
+    for (const auto& a : args) line += a + " ";
+    EXPECT_EQ(r.exitCode, 2) << line;
+    EXPECT_TRUE(r.out.empty()) << line;
+    EXPECT_EQ(r.err.rfind("quorvel-cli: ", 0), 0u) << line << r.err;
+  }
+}
+
+TEST_F(CliTest, ImportWritesAndPrintsTheEchoByteForByte) {
+  // One workbook per model, a traitless sheet and codes longer than their field.
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"nested_unbalanced.lo.xls", "nested_unbalanced"},
+      {"blocked_unbalanced.lo.xls", "blocked_unbalanced"},
+      {"repeat_balanced.lo.xls", "repeat_balanced"},
+      {"blocked_no_traits.xlwt.xls", "blocked_no_traits"},
+      {"codes_large.gn.xls", "codes_large"},
+  };
+  for (const auto& [workbook, golden] : cases) {
+    const std::string expected =
+        ReadBytes(fs::path(QUORVEL_GOLDEN_DIR) / "echo" / (golden + ".tmp.txt"));
+    ASSERT_FALSE(expected.empty()) << golden;
+    const Result r = Run({"import", Xls(workbook), "--output-dir", Out()});
+    EXPECT_EQ(r.exitCode, 0) << workbook << "\n" << r.err;
+    EXPECT_EQ(r.err, "") << workbook;
+    EXPECT_EQ(r.out, expected) << workbook;
+    EXPECT_EQ(ReadBytes(folder_ / "out" / "tmp.txt"), expected) << workbook;
+  }
+  // Without --output-dir the echo lands beside the workbook.
+  fs::copy_file(Xls("codes_large.gn.xls"), folder_ / "trial.xls");
+  const Result beside = Run({"import", (folder_ / "trial.xls").string()});
+  EXPECT_EQ(beside.exitCode, 0);
+  EXPECT_EQ(ReadBytes(folder_ / "tmp.txt"),
+            ReadBytes(fs::path(QUORVEL_GOLDEN_DIR) / "echo" / "codes_large.tmp.txt"));
+}
+
+TEST_F(CliTest, EveryRefusedSheetGivesItsMessageAndWritesNothing) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"hdr_block_lowercase.lo.xls", " Data Error With Factor Names!\n"},
+      {"hdr_block_female_male.gn.xls", " Data Error With Factor Names!\n"},
+      {"wide_factor_header.xlwt.xls", " Data Error With Factor Names!\n"},
+      {"wide_ascii_header.xlwt.xls", " Data Error With Factor Names!\n"},
+      {"hdr_trait_space.lo.xls", "Trait Name Error!\n At Row 1 Col 3 "},
+      {"hdr_trait_lowercase.gn.xls", "Trait Name Error!\n At Row 1 Col 4 "},
+      {"hdr_trait2_first.xlwt.xls", "Trait Name Error!\n At Row 1 Col 5 "},
+      {"hdr_trait_gap.lo.xls", "Trait Name Error!\n At Row 1 Col 4 "},
+      {"hdr_male_female_block.gn.xls", "Trait Name Error!\n At Row 1 Col 3 "},
+      {"cell_text_in_trait.lo.xls", "Data Error!\nRow 4 Col 5 "},
+      {"cell_text_in_factor.xlwt.xls", "Data Error!\n At Row 6 Col 1 "},
+      {"cell_empty_factor.gn.xls", "Data Error!\n At Row 3 Col 2 "},
+      {"formula_in_trait.lo.xls", "Data Error!\nRow 5 Col 4 "},
+      {"error_in_trait.xlwt.xls", "Data Error!\nRow 8 Col 4 "},
+      {"stray_number_below.gn.xls", "Data Error!\n At Row 26 Col 1 "},
+      {"rows_three_only.lo.xls", "Data Error!"},
+      {"cols_26_numeric.gn.xls", "Data Error!"},
+      {"cols_note_in_26.lo.xls", "Data Error!"},
+      {"stray_number_col1.xlwt.xls", "Data Error!"},
+      {"cols_two_only.lo.xls", "Data Error!"},
+      {"header_only.gn.xls", "Data Error!"},
+  };
+  for (const auto& [workbook, message] : cases) {
+    const std::string shown = message.back() == '\n' ? message : message + "\n";
+    for (const char* command : {"import", "analyze"}) {
+      const Result r = Run({command, Xls(workbook), "--output-dir", Out()});
+      EXPECT_EQ(r.exitCode, 1) << command << " " << workbook;
+      EXPECT_EQ(r.err, shown) << command << " " << workbook;
+      EXPECT_EQ(r.out, "") << command << " " << workbook;
+    }
+    EXPECT_TRUE(fs::is_empty(folder_ / "out")) << workbook;
+  }
+}
+
+TEST_F(CliTest, FilesThatAreNotWorkbooksAreDataErrors) {
+  std::ofstream(folder_ / "notes.xls") << "Male,Female,Trait1\n1,1,2.5\n";
+  fs::create_directories(folder_ / "folder.xls");
+  for (const fs::path& path :
+       {folder_ / "missing.xls", folder_ / "notes.xls", folder_ / "folder.xls"}) {
+    const Result r = Run({"import", path.string(), "--output-dir", Out()});
+    EXPECT_EQ(r.exitCode, 1) << path;
+    EXPECT_EQ(r.err, "Data Error!\n") << path;
+  }
+  EXPECT_TRUE(fs::is_empty(folder_ / "out"));
+}
+
+TEST_F(CliTest, UnwritableOutputFolderIsNamedInTheMessage) {
+  // A folder below a regular file cannot be written, whoever runs the test.
+  std::ofstream(folder_ / "plain") << "x";
+  const std::string below = (folder_ / "plain" / "out").string();
+  const Result r = Run({"import", Xls("codes_large.gn.xls"), "--output-dir", below});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, below + "/tmp.txt cannot be created!\n");
+  EXPECT_EQ(r.out, "");
+
+  // A folder without write permission: only meaningful for a user the permissions stop.
+  if (::geteuid() != 0) {
+    fs::permissions(folder_ / "out", fs::perms::owner_read | fs::perms::owner_exec);
+    const Result ro = Run({"import", Xls("codes_large.gn.xls"), "--output-dir", Out()});
+    fs::permissions(folder_ / "out", fs::perms::owner_all);
+    EXPECT_EQ(ro.exitCode, 1);
+    EXPECT_EQ(ro.err, Out() + "/tmp.txt cannot be created!\n");
+  }
+}
+
+TEST_F(CliTest, AnalyzeRefusesAModelTheSheetDoesNotFit) {
+  for (const char* model : {"1", "2"}) {
+    const Result r =
+        Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--model", model, "--output-dir", Out()});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "The data is not appropriate to this model.\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(fs::exists(folder_ / "out" / "result.txt"));
+  }
+}
+
+TEST_F(CliTest, AnalyzeWritesAReproducibleReportForEachModel) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"nested_unbalanced.lo.xls", "yijk = u + Mi + Fij + eijk\r\n"},
+      {"blocked_unbalanced.lo.xls", "yijkl = u + Bi + Mj + Fjk + eijkl\r\n"},
+      {"repeat_balanced.lo.xls", "yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt\r\n"},
+  };
+  for (const auto& [workbook, modelLine] : cases) {
+    const Result first = Run({"analyze", Xls(workbook), "--output-dir", Out()});
+    EXPECT_EQ(first.exitCode, 0) << workbook << "\n" << first.err;
+    EXPECT_EQ(first.err, "") << workbook;
+    EXPECT_EQ(first.out, ReadBytes(folder_ / "out" / "result.txt")) << workbook;
+    EXPECT_NE(first.out.find(modelLine), std::string::npos) << workbook;
+    EXPECT_NE(first.out.find("Thu Jan  1 00:00:00 1970 *\r\n"), std::string::npos) << workbook;
+    EXPECT_TRUE(fs::exists(folder_ / "out" / "tmp.txt"));
+  }
+  // Naming the sheet's own model gives the same report, and a second run the same bytes.
+  const Result again =
+      Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--model", "3", "--output-dir", Out()});
+  const Result once = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out()});
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_EQ(again.out, once.out);
+}
+
+TEST_F(CliTest, AnalyzeReportsAReportThatCannotBeCreated) {
+  fs::create_directories(folder_ / "out" / "result.txt");
+  const Result r = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Result file cannot be created!\n");
+  EXPECT_EQ(r.out, "");
+}
+
+}  // namespace

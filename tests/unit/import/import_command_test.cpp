@@ -1,0 +1,137 @@
+// The Open command on real workbooks with a scripted platform: dialog settings, the
+// folder rules, the echo, and what each failure leaves behind.
+#include "import/import_command.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "tests/support/fake_platform.h"
+
+namespace quorvel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class OpenCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("open_command_" + std::to_string(::getpid()));
+    fs::create_directories(folder_);
+    state_.dialogFolder = "/start/here";
+  }
+  void TearDown() override { fs::remove_all(folder_); }
+
+  // Copies a workbook of the test data into the temporary folder and queues it as the
+  // dialog's answer.
+  fs::path ChooseWorkbook(const std::string& name, const fs::path& subfolder = {}) {
+    const fs::path target = folder_ / subfolder / name;
+    fs::create_directories(target.parent_path());
+    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / name, target,
+                  fs::copy_options::overwrite_existing);
+    platform_.ChooseNextOpen(target.string());
+    return target;
+  }
+
+  fs::path folder_;
+  FakePlatform platform_;
+  AppState state_;
+  std::shared_ptr<const DesignData> data_ = std::make_shared<const DesignData>();
+};
+
+TEST_F(OpenCommandTest, CancelledDialogChangesNothing) {
+  const auto before = data_;
+  state_.dataFolder = "/old/";
+  ImportDataSheet(state_, data_, platform_);
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"ChooseOpenFile(/start/here)",
+                                      "ShowMessage(Warning): File cannot be opened!"}));
+  const FileDialogSpec& spec = platform_.openSpecs.at(0);
+  EXPECT_EQ(spec.filter, "Excel files(*.xls)|*.xls|All files(*.*)|*.*||");
+  EXPECT_EQ(spec.defaultExtension, "xls");
+  EXPECT_EQ(spec.initialFileName, "*.xls");
+  EXPECT_TRUE(spec.hideReadOnly);
+  EXPECT_EQ(state_.dataFolder, "/old/");
+  EXPECT_EQ(data_, before);
+}
+
+TEST_F(OpenCommandTest, AcceptedSheetReplacesTheDataWritesTheEchoAndShowsIt) {
+  ChooseWorkbook("codes_fractional.xlwt.xls");
+  ImportDataSheet(state_, data_, platform_);
+
+  EXPECT_TRUE(platform_.messages.empty());
+  EXPECT_EQ(state_.dataFileName, "codes_fractional.xlwt.xls");
+  EXPECT_EQ(state_.dataFolder, folder_.string() + "/");
+  EXPECT_EQ(state_.displayMode.load(), DisplayMode::Echo);
+  EXPECT_EQ(data_->kind, ModelKind::Nested);
+  EXPECT_EQ(data_->observationCount, 24);
+  // A data region of 25 rows and 4 columns.
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"ChooseOpenFile(/start/here)", "SetScrollSize(820, 900)",
+                                      "InvalidateView"}));
+  EXPECT_EQ(ReadBytes(folder_ / "tmp.txt").substr(0, 9), "\r\n   The ");
+}
+
+TEST_F(OpenCommandTest, FailuresKeepDataModeAndViewButMoveTheDataFolder) {
+  // First an accepted sheet, so that there is something to keep.
+  ChooseWorkbook("codes_fractional.xlwt.xls");
+  ImportDataSheet(state_, data_, platform_);
+  const auto accepted = data_;
+  const std::string echo = ReadBytes(folder_ / "tmp.txt");
+
+  struct Case {
+    const char* workbook;  // queued from a new folder; empty: a path that does not exist
+    const char* message;
+  } cases[] = {
+      {"hdr_trait_space.lo.xls", "Trait Name Error!\n At Row 1 Col 3 "},
+      {"cell_empty_factor.gn.xls", "Data Error!\n At Row 3 Col 2 "},
+      {"rows_three_only.lo.xls", "Data Error!"},
+      {"", "Data Error!"},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const fs::path sub = "failure" + std::to_string(++n);
+    fs::create_directories(folder_ / sub);
+    if (*c.workbook != '\0') {
+      ChooseWorkbook(c.workbook, sub);
+    } else {
+      platform_.ChooseNextOpen((folder_ / sub / "missing.xls").string());
+    }
+    platform_.calls.clear();
+    ImportDataSheet(state_, data_, platform_);
+    EXPECT_EQ(platform_.calls,
+              (std::vector<std::string>{"ChooseOpenFile(/start/here)",
+                                        std::string("ShowMessage(Warning): ") + c.message}))
+        << c.workbook;
+    EXPECT_EQ(state_.dataFolder, (folder_ / sub).string() + "/");
+    EXPECT_EQ(data_, accepted);
+    EXPECT_EQ(state_.displayMode.load(), DisplayMode::Echo);
+    EXPECT_FALSE(fs::exists(folder_ / sub / "tmp.txt"));
+  }
+  EXPECT_EQ(ReadBytes(folder_ / "tmp.txt"), echo);
+}
+
+TEST_F(OpenCommandTest, EchoThatCannotBeCreatedIsReportedByName) {
+  // A folder named tmp.txt stops the file's creation, whoever runs the test.
+  ChooseWorkbook("codes_fractional.xlwt.xls");
+  fs::create_directories(folder_ / "tmp.txt");
+  ImportDataSheet(state_, data_, platform_);
+  EXPECT_EQ(platform_.messages,
+            (std::vector<std::string>{(folder_ / "tmp.txt").string() + " cannot be created!"}));
+  EXPECT_EQ(platform_.CountCalls("ShowMessage(Warning)"), 1);
+  EXPECT_EQ(platform_.CountCalls("SetScrollSize"), 0);
+  EXPECT_EQ(platform_.invalidations, 0);
+  EXPECT_EQ(state_.displayMode.load(), DisplayMode::Blank);
+  EXPECT_EQ(data_->kind, ModelKind::None);
+}
+
+}  // namespace
+}  // namespace quorvel
