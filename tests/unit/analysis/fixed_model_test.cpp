@@ -561,7 +561,7 @@ TEST(FixedModel, MaleWithSingleFemaleHasNoTest) {
 
 TEST(FixedModel, FactorWithOneLevelHasNoDegreesOfFreedom) {
   // One block in the blocked model, one male in the nested model.
-  Shape oneBlock = Unbalanced(1, 4, 0, false);
+  const Shape oneBlock = Unbalanced(1, 4, 0, false);
   const DesignData blocked = Generate(ModelKind::Blocked, oneBlock, 23);
   const std::vector<FixedTraitResult> b = FitBothWays(blocked);
   EXPECT_EQ(b[0].factors[0].df, 0);
