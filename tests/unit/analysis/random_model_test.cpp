@@ -252,15 +252,13 @@ std::vector<PrintedMatrix> ParseCorrelations(const std::string& text, int traits
   std::vector<PrintedMatrix> out;
   std::istringstream in(text);
   std::string line;
-  auto numbers = [](const std::string& s) {
+  auto numbers = [](std::string s) {
+    std::replace(s.begin(), s.end(), '(', ' ');  // "(  -nan)" is one value
+    std::replace(s.begin(), s.end(), ')', ' ');
     std::vector<double> values;
     std::istringstream fields(s);
     std::string field;
-    while (fields >> field) {
-      field.erase(std::remove(field.begin(), field.end(), '('), field.end());
-      field.erase(std::remove(field.begin(), field.end(), ')'), field.end());
-      values.push_back(std::strtod(field.c_str(), nullptr));
-    }
+    while (fields >> field) values.push_back(std::strtod(field.c_str(), nullptr));
     return values;
   };
   while (std::getline(in, line)) {
@@ -284,7 +282,7 @@ std::vector<PrintedMatrix> ParseCorrelations(const std::string& text, int traits
 }
 
 // The fields of a printed line that starts with `label`, in the section of trait `trait`.
-[[maybe_unused]] std::vector<std::string> PrintedLine(const std::string& text, int trait, const std::string& label) {
+std::vector<std::string> PrintedLine(const std::string& text, int trait, const std::string& label) {
   const std::string heading = "heritabilites for trait " + std::to_string(trait) + ":";
   std::size_t at = text.find(heading);
   if (at == std::string::npos) return {};
@@ -800,6 +798,141 @@ TEST(RandomModelClosedForms, GivensCleanUpMissesTheBalancedFemaleTest) {
     if (coding.parameterCount >= data.observationCount) {
       EXPECT_GT(std::fabs(givens.testF[0][2] / counting.testF[0][2] - 1), 0.1) << "b " << b << " a " << a;
     }
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// What the report shows.
+
+std::string RandomSections(const DesignData& data, const RandomModel& model) {
+  std::string text;
+  WriteRandomSections(text, BuildModelCoding(data), "Thu Jan  1 00:00:00 1970", model);
+  return text;
+}
+
+bool PrintsNotANumber(const std::string& field) { return field == "nan" || field == "-nan"; }
+
+// Every male carries the same values (its females' values rotated), so the male means are
+// equal: the male mean square is zero and the male component -MS_F / (n f) stays negative,
+// in Hi too.
+TEST(RandomModelReport, NegativeMaleComponentIsPrintedAsEstimated) {
+  Rng rng(3);
+  const int a = 4;
+  const int f = 3;
+  const int n = 3;
+  std::vector<std::vector<double>> values(f, std::vector<double>(n));
+  for (int k = 0; k < f; ++k) {
+    for (double& v : values[k]) v = 20 + 4 * k + rng.Normal();
+  }
+  DesignData data;
+  data.kind = ModelKind::Nested;
+  data.factorCount = 2;
+  data.traitCount = 1;
+  data.factorCodes.assign(2, {});
+  data.traitValues.assign(1, {});
+  for (int m = 0; m < a; ++m) {
+    for (int k = 0; k < f; ++k) {
+      for (int i = 0; i < n; ++i) {
+        data.factorCodes[0].push_back(m + 1);
+        data.factorCodes[1].push_back(k + 1);
+        data.traitValues[0].push_back(values[(k + m) % f][i]);
+      }
+    }
+  }
+  data.observationCount = a * f * n;
+  const RandomModel model = Fast(data);
+  const double sM = model.Component(0, 0, 0);
+  const double msF = n * model.Component(1, 0, 0) + model.Component(2, 0, 0);
+  EXPECT_NEAR(sM, -msF / (n * f), 1e-9 * msF);
+  EXPECT_LT(model.hi[0], 0.0);
+  const std::string text = RandomSections(data, model);
+  const auto male = PrintedLine(text, 1, "      Sigma_M");
+  const auto hi = PrintedLine(text, 1, "      Hi");
+  ASSERT_EQ(male.size(), 5u);
+  ASSERT_EQ(hi.size(), 3u);
+  EXPECT_NEAR(std::strtod(male[1].c_str(), nullptr), sM, 5.01e-5);
+  EXPECT_LT(std::strtod(hi[1].c_str(), nullptr), 0.0);
+}
+
+// T traits give T x T matrices, one per random term, with 1.0000 and (0.0000) on the
+// diagonal; a single trait gives one-cell matrices.
+TEST(RandomModelReport, CorrelationMatricesHaveOneRowAndColumnPerTrait) {
+  for (const int traits : {1, 3}) {
+    for (const ModelKind kind : {ModelKind::Nested, ModelKind::BlockedRepeat}) {
+      const DesignData data = Generate({"", kind, true, traits, 8, 2, 3, 2, 2, 3});
+      const RandomModel model = Fast(data);
+      std::string text;
+      WriteCorrelations(text, model);
+      const auto matrices = ParseCorrelations(text, traits);
+      ASSERT_EQ(static_cast<int>(matrices.size()), model.randomTerms);
+      for (const PrintedMatrix& matrix : matrices) {
+        ASSERT_EQ(matrix.correlation.size(), static_cast<std::size_t>(traits * traits));
+        ASSERT_EQ(matrix.error.size(), static_cast<std::size_t>(traits * traits));
+        for (int i = 0; i < traits; ++i) {
+          EXPECT_EQ(matrix.correlation[i * traits + i], 1.0);
+          EXPECT_EQ(matrix.error[i * traits + i], 0.0);
+        }
+      }
+      if (traits == 1 && kind == ModelKind::Nested) {
+        const std::string rule = "   ============================\r\n";
+        const std::string body = rule + "       Trait            1      \r\n   ----------------------------\r\n" +
+                                 "          1          1.0000    \r\n                    (0.0000)   \r\n\r\n" +
+                                 rule + "\r\n";
+        EXPECT_EQ(text, "   Genetic correlation matrix of male effects with std. in brackets\r\n" + body +
+                            "   Genetic correlation matrix of female effects with std. in brackets\r\n" + body);
+      }
+    }
+  }
+}
+
+// Tests without a valid statistic print not-a-number: the male test of the blocked-repeat
+// model always, and the exact tests when there are fewer residual rows than random rows.
+TEST(RandomModelReport, TestsWithoutAStatisticPrintNotANumber) {
+  {
+    const DesignData data = Generate({"", ModelKind::BlockedRepeat, false, 2, 32, 3, 3, 3, 3, 5});
+    const std::string text = RandomSections(data, Fast(data));
+    for (const int trait : {1, 2}) {
+      const auto male = PrintedLine(text, trait, "      Sigma_M");
+      const auto female = PrintedLine(text, trait, "      Sigma_F ");
+      ASSERT_EQ(male.size(), 5u);
+      ASSERT_EQ(female.size(), 5u);
+      EXPECT_TRUE(PrintsNotANumber(male[3]) && PrintsNotANumber(male[4])) << male[3] << " " << male[4];
+      EXPECT_FALSE(PrintsNotANumber(female[3]) || PrintsNotANumber(female[4]));
+    }
+  }
+  // 11 observations in 8 cells: 7 random rows, 3 residual rows.
+  const DesignData data =
+      NestedFromCells({{1, 1, 2}, {1, 2, 1}, {1, 3, 1}, {2, 1, 2}, {2, 2, 1}, {3, 1, 1}, {3, 2, 2}, {3, 3, 1}}, 4);
+  const RandomModel model = Fast(data);
+  ASSERT_EQ(model.df, (std::vector<int>{2, 5, 3}));
+  const RandomModel ref = testing::ReferenceRandomModel(data, BuildModelCoding(data));
+  for (int x = 0; x <= 2; ++x) ExpectFamily("component", model.component[x], ref.component[x]);
+  EXPECT_TRUE(std::isnan(ref.testF[0][0]));
+  const std::string text = RandomSections(data, model);
+  const auto male = PrintedLine(text, 1, "      Sigma_M");
+  const auto female = PrintedLine(text, 1, "      Sigma_F");
+  ASSERT_EQ(male.size(), 5u);
+  EXPECT_TRUE(PrintsNotANumber(male[3]) && PrintsNotANumber(male[4]));
+  EXPECT_NEAR(std::strtod(female[3].c_str(), nullptr), ref.testF[0][1], 5.01e-5);
+}
+
+// Zero degrees of freedom (one female per male; one observation per female; one repeat
+// per block) divide by zero: the stage runs to its end and prints what the arithmetic
+// gives.
+TEST(RandomModelReport, ZeroDegreesOfFreedomRunToTheEnd) {
+  const std::vector<DesignData> designs = {
+      NestedFromCells({{1, 1, 3}, {2, 1, 2}, {3, 4, 3}, {4, 2, 2}}, 1),
+      NestedFromCells({{1, 1, 1}, {1, 2, 1}, {2, 1, 1}, {2, 2, 1}, {3, 1, 1}}, 2),
+      Generate({"", ModelKind::BlockedRepeat, true, 2, 7, 2, 2, 2, 1, 2}),
+  };
+  for (const DesignData& data : designs) {
+    const RandomModel model = Fast(data);
+    const int zeroBlock = static_cast<int>(std::find(model.df.begin(), model.df.end(), 0) - model.df.begin());
+    EXPECT_LT(zeroBlock, static_cast<int>(model.df.size()));
+    std::string text = RandomSections(data, model);
+    WriteCorrelations(text, model);
+    EXPECT_FALSE(PrintedLine(text, data.traitCount, "      Hm").empty());
+    EXPECT_TRUE(text.find("nan") != std::string::npos || text.find("inf") != std::string::npos);
   }
 }
 
