@@ -28,10 +28,18 @@ void Reflect(const std::vector<double>& v, int first, int rows, Entry&& entry) {
 }
 
 // Reflection vector taking column g's entries in rows first .. rows-1 onto s e_first, no
-// sign choice, scaled to length sqrt(2); false when it is zero.
-bool ReflectionVector(double** design, int g, int first, int rows, double s, std::vector<double>& v) {
+// sign choice, scaled to length sqrt(2); false when it is zero. With cancellationFree the
+// first entry x_1 - s is formed as -(sum of the other squares) / (x_1 + s) when x_1 > 0.
+bool ReflectionVector(double** design, int g, int first, int rows, double s, std::vector<double>& v,
+                      bool cancellationFree = false) {
   for (int i = first; i < rows; ++i) v[i] = design[i][g];
-  v[first] -= s;
+  if (cancellationFree && v[first] > 0) {
+    double rest = 0.0;
+    for (int i = first + 1; i < rows; ++i) rest += v[i] * v[i];
+    v[first] = -rest / (v[first] + s);
+  } else {
+    v[first] -= s;
+  }
   double norm = 0.0;
   for (int i = first; i < rows; ++i) norm += v[i] * v[i];
   norm = std::sqrt(norm);
@@ -52,6 +60,9 @@ void Reduce(ReferenceReduction reduction, DenseRows& design, DenseRows& response
   std::vector<double*> y = RowPointers(responses);
   const int rows = static_cast<int>(design.size());
   switch (reduction) {
+    case ReferenceReduction::CancellationFree:
+      CancellationFreeHouseholderReduce(d.data(), y.data(), rows, columns, responseColumns);
+      break;
     case ReferenceReduction::Library:
       HouseholderReduce(d.data(), y.data(), rows, columns, responseColumns);
       break;
@@ -192,15 +203,17 @@ DenseRows DenseDesignDoubles(const ModelCoding& coding) {
   return out;
 }
 
-int CountingHouseholderReduce(double** design, double** responses, int rows, int columns,
-                              int responseColumns, std::vector<int>* pivotColumns) {
+namespace {
+
+int Counting(double** design, double** responses, int rows, int columns, int responseColumns,
+             std::vector<int>* pivotColumns, bool cancellationFree) {
   std::vector<double> v(static_cast<std::size_t>(rows > 0 ? rows : 0));
   if (pivotColumns != nullptr) pivotColumns->clear();
   int r = 0;  // independent columns so far: the next pivot row
   for (int g = 0; g < columns; ++g) {
     const double s = ColumnNorm(design, g, r, rows);
     if (s <= kTolerance) continue;
-    if (ReflectionVector(design, g, r, rows, s, v)) {
+    if (ReflectionVector(design, g, r, rows, s, v, cancellationFree)) {
       for (int c = g; c < columns; ++c) Reflect(v, r, rows, [&](int i) -> double& { return design[i][c]; });
       for (int c = 0; c < responseColumns; ++c) {
         Reflect(v, r, rows, [&](int i) -> double& { return responses[i][c]; });
@@ -210,6 +223,18 @@ int CountingHouseholderReduce(double** design, double** responses, int rows, int
     ++r;
   }
   return r;
+}
+
+}  // namespace
+
+int CountingHouseholderReduce(double** design, double** responses, int rows, int columns,
+                              int responseColumns, std::vector<int>* pivotColumns) {
+  return Counting(design, responses, rows, columns, responseColumns, pivotColumns, false);
+}
+
+int CancellationFreeHouseholderReduce(double** design, double** responses, int rows, int columns,
+                                      int responseColumns, std::vector<int>* pivotColumns) {
+  return Counting(design, responses, rows, columns, responseColumns, pivotColumns, true);
 }
 
 int GivensHouseholderReduce(double** design, double** responses, int rows, int columns,

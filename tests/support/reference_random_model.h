@@ -26,6 +26,15 @@ DenseRows DenseDesignDoubles(const ModelCoding& coding);
 int CountingHouseholderReduce(double** design, double** responses, int rows, int columns,
                               int responseColumns, std::vector<int>* pivotColumns = nullptr);
 
+// The same reduction with the first entry of each reflection vector, x_1 - |x|, evaluated
+// without cancellation as -(x_2^2 + ... + x_m^2) / (x_1 + |x|) when x_1 > 0 (Golub and
+// Van Loan, Matrix Computations, 4th ed., algorithm 5.1.1). In exact arithmetic the
+// reflections are the same; in floating point a column lying nearly along its pivot row
+// is still reduced to rounding level, so a later column that depends on it is found
+// dependent.
+int CancellationFreeHouseholderReduce(double** design, double** responses, int rows, int columns,
+                                      int responseColumns, std::vector<int>* pivotColumns = nullptr);
+
 // The earlier form of the reduction: column g always pivots on row g (a dependent column
 // leaves its row behind), then the rows of dependent columns are cleared by Givens
 // rotations against the later pivot rows and moved below the independent ones. Kept to
@@ -40,7 +49,7 @@ int GivensHouseholderReduce(double** design, double** responses, int rows, int c
 void RescanningJacobiEigen(double** matrix, int n, double** vectors, double eps);
 
 // Which reduction the reference uses for the design and for the exact tests.
-enum class ReferenceReduction { Library, CountingCopy, GivensCleanUp };
+enum class ReferenceReduction { CancellationFree, Library, CountingCopy, GivensCleanUp };
 
 // The random-model stage for `data` in dense form: ranks by IntegerRank on the dense
 // sub-designs, the dense reduction, coefficients and traces as double sums, components
@@ -49,7 +58,7 @@ enum class ReferenceReduction { Library, CountingCopy, GivensCleanUp };
 // when there are fewer residual rows than random rows, NaN for the male test of the
 // blocked-repeat model), and heritabilities with their first-order standard errors.
 RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& coding,
-                                 ReferenceReduction reduction = ReferenceReduction::Library);
+                                 ReferenceReduction reduction = ReferenceReduction::CancellationFree);
 
 // Genetic correlations of one random term: T x T row-major, entry (i, j) for i != j
 // clamped to [-1, 1], with the standard error of each; the diagonals are NaN.

@@ -411,6 +411,36 @@ TEST(HouseholderReduce, GivensCleanUpLosesColumnsTheCountingReductionKeeps) {
   EXPECT_GT(std::fabs(givensSS - modelSS), 1e-3 * modelSS);
 }
 
+// [[a, a, .3], [a d, a d, .7], [0, 0, .2]] repeats its first column whatever d. When d is
+// small the first column lies nearly along its pivot row, and x_1 - |x| cancels: unless it
+// is formed without cancellation, the reflection leaves about a d-sized remainder of that
+// column below the pivot (up to the whole a d when d^2 is below the rounding of 1), and the
+// copy then counts as independent.
+template <typename Routine>
+void ExpectRepeatedColumnFoundDependent(Routine routine) {
+  for (const double d : {1e-4, 1e-6, 1e-7, 1e-8, 1e-9}) {
+    for (const double a : {1.0, 100.0}) {
+      DenseRows x = {{a, a, 0.3}, {a * d, a * d, 0.7}, {0, 0, 0.2}};
+      DenseRows y = {{1.0}, {2.0}, {3.0}};
+      auto xr = RowPointers(x);
+      auto yr = RowPointers(y);
+      EXPECT_EQ(routine(xr.data(), yr.data(), 3, 3, 1), 2) << "d " << d << ", a " << a;
+      EXPECT_LE(std::fabs(x[1][0]), 1e-14 * a) << "d " << d << ", a " << a;
+    }
+  }
+}
+
+TEST(HouseholderReduce, CancellationFreeReflectionFindsRepeatedColumnsDependent) {
+  ExpectRepeatedColumnFoundDependent([](double** x, double** y, int rows, int columns, int t) {
+    return testing::CancellationFreeHouseholderReduce(x, y, rows, columns, t);
+  });
+}
+
+// Disabled until the library reduction forms x_1 - |x| without cancellation.
+TEST(HouseholderReduce, DISABLED_FindsRepeatedColumnsDependentNearTheirPivotRow) {
+  ExpectRepeatedColumnFoundDependent(HouseholderReduce);
+}
+
 // ---------------------------------------------------------------------------------------
 // Jacobi eigen-decomposition.
 
@@ -812,6 +842,31 @@ TEST(RandomModelClosedForms, GivensCleanUpMissesTheBalancedFemaleTest) {
     EXPECT_GT(std::fabs(givens.testF[0][1] / counting.testF[0][1] - 1), 0.1) << "b " << b << " a " << a;
     if (coding.parameterCount >= data.observationCount) {
       EXPECT_GT(std::fabs(givens.testF[0][2] / counting.testF[0][2] - 1), 0.1) << "b " << b << " a " << a;
+    }
+  }
+}
+
+// Unbalanced blocked-repeat designs on which the transformed design of the female test
+// has columns lying nearly along their pivot rows, to the precision of the eigen-
+// decomposition; the fast stage's reduction then keeps a dependent column and splits the
+// female sums of squares wrongly (F off by 0.08% to 75% on these). The reference agrees
+// with Gram-Schmidt projections on the same transformation. Disabled until the reduction
+// forms its reflections without cancellation.
+TEST(RandomModelClosedForms, DISABLED_FemaleTestOnNearlyReducedColumnsAgreesWithTheReference) {
+  const Shape shapes[] = {
+      {"", ModelKind::BlockedRepeat, false, 3, 128, 3, 5, 2, 2, 3},
+      {"", ModelKind::BlockedRepeat, false, 1, 5396, 3, 2, 4, 3, 5},
+      {"", ModelKind::BlockedRepeat, false, 2, 7406, 3, 4, 4, 2, 4},
+      {"", ModelKind::BlockedRepeat, false, 3, 17336, 3, 6, 2, 2, 3},
+      {"", ModelKind::BlockedRepeat, false, 3, 2921, 3, 4, 4, 2, 5},
+      {"", ModelKind::BlockedRepeat, false, 2, 11684, 3, 6, 3, 2, 4},
+  };
+  for (const Shape& shape : shapes) {
+    const DesignData data = Generate(shape);
+    const RandomModel fast = Fast(data);
+    const RandomModel ref = testing::ReferenceRandomModel(data, BuildModelCoding(data));
+    for (int i = 0; i < data.traitCount; ++i) {
+      EXPECT_TRUE(Agree(fast.testF[i][1], ref.testF[i][1], 0.0, 1e-5)) << "seed " << shape.seed << ", trait " << i;
     }
   }
 }
