@@ -35,7 +35,11 @@ class Rng {
   explicit Rng(unsigned seed) : engine_(seed) {}
   int Below(int n) { return static_cast<int>(engine_() % static_cast<unsigned>(n)); }
   double Uniform() { return (static_cast<double>(engine_()) + 0.5) / 4294967296.0; }
-  double Normal() { return std::sqrt(-2.0 * std::log(Uniform())) * std::cos(2.0 * std::numbers::pi * Uniform()); }
+  double Normal() {  // Box-Muller
+    const double u = Uniform();
+    const double v = Uniform();
+    return std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * std::numbers::pi * v);
+  }
 
  private:
   std::mt19937 engine_;
@@ -103,7 +107,8 @@ DesignData Generate(const Shape& shape) {
       const int females = count(shape.females, m == 0);
       for (int f = 0; f < females; ++f) {
         const int female = shape.balanced ? f + 1 : 1 + 2 * f + rng.Below(2);
-        addCell({male, female, 0, 0}, {maleEffect, effect(1.5)}, count(shape.progeny, f == 0));
+        const auto femaleEffect = effect(1.5);
+        addCell({male, female, 0, 0}, {maleEffect, femaleEffect}, count(shape.progeny, f == 0));
       }
     }
   } else if (shape.kind == ModelKind::Blocked) {
@@ -147,8 +152,8 @@ DesignData Generate(const Shape& shape) {
           const auto femaleEffect = effect(1.5);
           for (int r = 0; r < repeats; ++r) {
             if (!shape.balanced && r > 0 && rng.Below(5) == 0) continue;  // missing female x repeat cell
-            addCell({block, male, f + 1, r + 1},
-                    {blockEffect, repeatEffect[r], maleEffect, femaleEffect, effect(1.0)},
+            const auto interaction = effect(1.0);
+            addCell({block, male, f + 1, r + 1}, {blockEffect, repeatEffect[r], maleEffect, femaleEffect, interaction},
                     count(shape.progeny, f == 0));
           }
         }
@@ -849,17 +854,17 @@ TEST(RandomModelClosedForms, GivensCleanUpMissesTheBalancedFemaleTest) {
 // Unbalanced blocked-repeat designs on which the transformed design of the female test
 // has columns lying nearly along their pivot rows, to the precision of the eigen-
 // decomposition; the fast stage's reduction then keeps a dependent column and splits the
-// female sums of squares wrongly (F off by 0.08% to 75% on these). The reference agrees
+// female sums of squares wrongly (F off by 30% to a factor 160 on these). The reference agrees
 // with Gram-Schmidt projections on the same transformation. Disabled until the reduction
 // forms its reflections without cancellation.
 TEST(RandomModelClosedForms, DISABLED_FemaleTestOnNearlyReducedColumnsAgreesWithTheReference) {
   const Shape shapes[] = {
-      {"", ModelKind::BlockedRepeat, false, 3, 128, 3, 5, 2, 2, 3},
-      {"", ModelKind::BlockedRepeat, false, 1, 5396, 3, 2, 4, 3, 5},
-      {"", ModelKind::BlockedRepeat, false, 2, 7406, 3, 4, 4, 2, 4},
-      {"", ModelKind::BlockedRepeat, false, 3, 17336, 3, 6, 2, 2, 3},
-      {"", ModelKind::BlockedRepeat, false, 3, 2921, 3, 4, 4, 2, 5},
-      {"", ModelKind::BlockedRepeat, false, 2, 11684, 3, 6, 3, 2, 4},
+      {"", ModelKind::BlockedRepeat, false, 1, 33000, 3, 3, 4, 2, 3},
+      {"", ModelKind::BlockedRepeat, false, 2, 10407, 3, 3, 3, 2, 3},
+      {"", ModelKind::BlockedRepeat, false, 2, 2290, 2, 3, 3, 2, 6},
+      {"", ModelKind::BlockedRepeat, false, 1, 32051, 3, 2, 2, 3, 3},
+      {"", ModelKind::BlockedRepeat, false, 2, 28591, 3, 2, 3, 3, 3},
+      {"", ModelKind::BlockedRepeat, false, 3, 4438, 2, 4, 4, 2, 3},
   };
   for (const Shape& shape : shapes) {
     const DesignData data = Generate(shape);
