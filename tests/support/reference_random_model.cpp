@@ -110,7 +110,8 @@ class ProductCovariance {
   double Estimates(int x, int i, int j, int y, int k, int l) const {
     double sum = 0.0;
     for (int q = 0; q <= e_; ++q) {
-      if (m_.c[x][q] != 0.0 && m_.c[y][q] != 0.0) sum += m_.c[x][q] * m_.c[y][q] * (*this)(q, i, j, k, l);
+      if (m_.c[x][q] != 0.0 && m_.c[y][q] != 0.0)
+        sum += m_.c[x][q] * m_.c[y][q] * (*this)(q, i, j, k, l);
     }
     return sum;
   }
@@ -165,7 +166,9 @@ std::vector<double> MaleMeanWeights(const DesignData& data, int terms) {
   using K4 = std::tuple<int, int, int, int>;
   const auto bm = CountBy<K2>(n, [&](int i) { return K2{block[i], male[i]}; });
   const auto bmf = CountBy<K3>(n, [&](int i) { return K3{block[i], male[i], female[i]}; });
-  const auto bmfr = CountBy<K4>(n, [&](int i) { return K4{block[i], male[i], female[i], repeat[i]}; });
+  const auto bmfr = CountBy<K4>(n, [&](int i) {
+    return K4{block[i], male[i], female[i], repeat[i]};
+  });
   const double aM = squares(bm, [](const auto& key) { return std::get<1>(key); });
   const double aF = squares(bmf, [](const auto& key) { return std::get<1>(key); });
   const double aFR = squares(bmfr, [](const auto& key) { return std::get<1>(key); });
@@ -178,11 +181,13 @@ std::vector<double> MaleMeanWeights(const DesignData& data, int terms) {
 }
 
 // y' C y for a gradient y and the covariance matrix C of the component estimates of trait i.
-double FirstOrderVariance(const ProductCovariance& cov, const std::vector<double>& gradient, int i) {
+double FirstOrderVariance(const ProductCovariance& cov, const std::vector<double>& gradient,
+                          int i) {
   double sum = 0.0;
   const int count = static_cast<int>(gradient.size());
   for (int x = 0; x < count; ++x) {
-    for (int y = 0; y < count; ++y) sum += gradient[x] * gradient[y] * cov.Estimates(x, i, i, y, i, i);
+    for (int y = 0; y < count; ++y)
+      sum += gradient[x] * gradient[y] * cov.Estimates(x, i, i, y, i, i);
   }
   return sum;
 }
@@ -214,7 +219,8 @@ int Counting(double** design, double** responses, int rows, int columns, int res
     const double s = ColumnNorm(design, g, r, rows);
     if (s <= kTolerance) continue;
     if (ReflectionVector(design, g, r, rows, s, v, cancellationFree)) {
-      for (int c = g; c < columns; ++c) Reflect(v, r, rows, [&](int i) -> double& { return design[i][c]; });
+      for (int c = g; c < columns; ++c)
+        Reflect(v, r, rows, [&](int i) -> double& { return design[i][c]; });
       for (int c = 0; c < responseColumns; ++c) {
         Reflect(v, r, rows, [&](int i) -> double& { return responses[i][c]; });
       }
@@ -246,7 +252,8 @@ int GivensHouseholderReduce(double** design, double** responses, int rows, int c
     const double s = ColumnNorm(design, g, g, rows);
     if (s <= kTolerance) continue;
     if (!ReflectionVector(design, g, g, rows, s, v)) continue;
-    for (int c = g; c < columns; ++c) Reflect(v, g, rows, [&](int i) -> double& { return design[i][c]; });
+    for (int c = g; c < columns; ++c)
+      Reflect(v, g, rows, [&](int i) -> double& { return design[i][c]; });
     for (int c = 0; c < responseColumns; ++c) {
       Reflect(v, g, rows, [&](int i) -> double& { return responses[i][c]; });
     }
@@ -279,7 +286,8 @@ int GivensHouseholderReduce(double** design, double** responses, int rows, int c
       const double c = design[p][p] / h;
       const double s = design[i][p] / h;
       for (int col = p; col < columns; ++col) rotate(design[i][col], design[p][col], c, s);
-      for (int col = 0; col < responseColumns; ++col) rotate(responses[i][col], responses[p][col], c, s);
+      for (int col = 0; col < responseColumns; ++col)
+        rotate(responses[i][col], responses[p][col], c, s);
     }
   }
   // Move the cleared rows below the independent ones, the last first.
@@ -287,7 +295,8 @@ int GivensHouseholderReduce(double** design, double** responses, int rows, int c
     const int i = *it;
     for (int row = i; row < last; ++row) {
       for (int col = i; col < columns; ++col) std::swap(design[row][col], design[row + 1][col]);
-      for (int col = 0; col < responseColumns; ++col) std::swap(responses[row][col], responses[row + 1][col]);
+      for (int col = 0; col < responseColumns; ++col)
+        std::swap(responses[row][col], responses[row + 1][col]);
     }
     --last;
   }
@@ -443,10 +452,12 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
     for (int col = first(x); col < end(x); ++col) sum += design[u][col] * design[v][col];
     return sum;
   };
-  model.k.assign(static_cast<std::size_t>(terms), std::vector<double>(static_cast<std::size_t>(terms), 0.0));
-  model.t.assign(static_cast<std::size_t>(terms),
-                 std::vector<std::vector<double>>(static_cast<std::size_t>(terms),
-                                                  std::vector<double>(static_cast<std::size_t>(terms), 0.0)));
+  model.k.assign(static_cast<std::size_t>(terms),
+                 std::vector<double>(static_cast<std::size_t>(terms), 0.0));
+  model.t.assign(
+      static_cast<std::size_t>(terms),
+      std::vector<std::vector<double>>(static_cast<std::size_t>(terms),
+                                       std::vector<double>(static_cast<std::size_t>(terms), 0.0)));
   for (int q = 0; q < terms; ++q) {
     model.k[q][q] = n - squares(0, bound[q], q);
     for (int x = q + 1; x < terms; ++x) model.k[q][x] = squares(bound[q], bound[q + 1], x);
@@ -468,7 +479,8 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
   const double kMM = model.k[0][0];
   const double kMF = model.k[0][1];
   const double kFF = model.k[1][1];
-  model.c.assign(static_cast<std::size_t>(terms) + 1, std::vector<double>(static_cast<std::size_t>(terms) + 1, 0.0));
+  model.c.assign(static_cast<std::size_t>(terms) + 1,
+                 std::vector<double>(static_cast<std::size_t>(terms) + 1, 0.0));
   auto& c = model.c;
   c[e][e] = 1.0 / dfE;
   if (!repeat) {
@@ -523,14 +535,16 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
   model.componentVar.assign(static_cast<std::size_t>(terms), std::vector<double>(tt, 0.0));
   for (int x = 0; x < terms; ++x) {
     for (int i = 0; i < traits; ++i) {
-      for (int j = 0; j < traits; ++j) model.componentVar[x][i * traits + j] = cov.Estimates(x, i, j, x, i, j);
+      for (int j = 0; j < traits; ++j)
+        model.componentVar[x][i * traits + j] = cov.Estimates(x, i, j, x, i, j);
     }
   }
   model.componentVarE.resize(static_cast<std::size_t>(traits));
   for (int i = 0; i < traits; ++i) model.componentVarE[i] = cov(e, i, i, i, i) / (dfE * dfE);
 
   // F test of the lowest random term against the residual.
-  model.testF.assign(static_cast<std::size_t>(traits), std::vector<double>(static_cast<std::size_t>(terms), kNaN));
+  model.testF.assign(static_cast<std::size_t>(traits),
+                     std::vector<double>(static_cast<std::size_t>(terms), kNaN));
   model.testP = model.testF;
   for (int i = 0; i < traits; ++i) {
     const double f = (SP(low, i, i) / model.df[low]) / (SP(e, i, i) / dfE);
@@ -548,14 +562,16 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
     for (int u = 0; u < s; ++u) {
       for (int v = 0; v < s; ++v) gs[u][v] = dot(rL + u, rL + v, low);
     }
-    DenseRows vectors(static_cast<std::size_t>(s), std::vector<double>(static_cast<std::size_t>(s)));
+    DenseRows vectors(static_cast<std::size_t>(s),
+                      std::vector<double>(static_cast<std::size_t>(s)));
     auto gsRows = RowPointers(gs);
     auto vectorRows = RowPointers(vectors);
     RescanningJacobiEigen(gsRows.data(), s, vectorRows.data(), 1e-6);
     const double smallest = gs[s - 1][s - 1];
     // V f(Lambda) V' for a function f of the eigenvalues.
     auto function = [&](auto f) {
-      DenseRows out(static_cast<std::size_t>(s), std::vector<double>(static_cast<std::size_t>(s), 0.0));
+      DenseRows out(static_cast<std::size_t>(s),
+                    std::vector<double>(static_cast<std::size_t>(s), 0.0));
       for (int k = 0; k < s; ++k) {
         const double fk = f(gs[k][k]);
         for (int u = 0; u < s; ++u) {
@@ -565,22 +581,27 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
       return out;
     };
     const DenseRows inverseRoot = function([](double l) { return 1.0 / std::sqrt(l); });
-    const DenseRows equaliser = function([&](double l) { return std::sqrt(1.0 / smallest - 1.0 / l); });
-    DenseRows w(static_cast<std::size_t>(s), std::vector<double>(static_cast<std::size_t>(traits), 0.0));
+    const DenseRows equaliser =
+        function([&](double l) { return std::sqrt(1.0 / smallest - 1.0 / l); });
+    DenseRows w(static_cast<std::size_t>(s),
+                std::vector<double>(static_cast<std::size_t>(traits), 0.0));
     for (int u = 0; u < s; ++u) {
       for (int i = 0; i < traits; ++i) {
-        for (int v = 0; v < s; ++v) w[u][i] += inverseRoot[u][v] * y[rL + v][i] + equaliser[u][v] * y[rTop + v][i];
+        for (int v = 0; v < s; ++v)
+          w[u][i] += inverseRoot[u][v] * y[rL + v][i] + equaliser[u][v] * y[rTop + v][i];
       }
     }
     // Reduces Gs^-1/2 S over the given terms' columns together with w and tests the
     // numerator rows against the rows after them.
-    auto exactTest = [&](std::vector<int> testTerms, int numFirst, int numDf, int denDf, int target) {
+    auto exactTest = [&](std::vector<int> testTerms, int numFirst, int numDf, int denDf,
+                         int target) {
       std::vector<int> columns;
       for (const int x : testTerms) {
         for (int col = first(x); col < end(x); ++col) columns.push_back(col);
       }
       const int m = static_cast<int>(columns.size());
-      DenseRows xs(static_cast<std::size_t>(s), std::vector<double>(static_cast<std::size_t>(m), 0.0));
+      DenseRows xs(static_cast<std::size_t>(s),
+                   std::vector<double>(static_cast<std::size_t>(m), 0.0));
       for (int u = 0; u < s; ++u) {
         for (int a = 0; a < m; ++a) {
           for (int v = 0; v < s; ++v) xs[u][a] += inverseRoot[u][v] * design[rL + v][columns[a]];
@@ -591,7 +612,8 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
       for (int i = 0; i < traits; ++i) {
         double numerator = 0.0;
         double denominator = 0.0;
-        for (int row = numFirst; row < numFirst + numDf; ++row) numerator += responses[row][i] * responses[row][i];
+        for (int row = numFirst; row < numFirst + numDf; ++row)
+          numerator += responses[row][i] * responses[row][i];
         for (int row = numFirst + numDf; row < numFirst + numDf + denDf; ++row) {
           denominator += responses[row][i] * responses[row][i];
         }
@@ -621,7 +643,8 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
     double d = sM;
     for (int x = 0; x <= terms; ++x) total += model.Component(x, i, i);
     for (int x = 1; x <= terms; ++x) d += weight[x] * model.Component(x, i, i);
-    std::vector<double> gradientHi(static_cast<std::size_t>(terms) + 1, -4.0 * sM / (total * total));
+    std::vector<double> gradientHi(static_cast<std::size_t>(terms) + 1,
+                                   -4.0 * sM / (total * total));
     gradientHi[0] += 4.0 / total;
     std::vector<double> gradientHm(static_cast<std::size_t>(terms) + 1);
     for (int x = 1; x <= terms; ++x) gradientHm[x] = -sM * weight[x] / (d * d);

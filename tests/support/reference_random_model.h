@@ -33,7 +33,8 @@ int CountingHouseholderReduce(double** design, double** responses, int rows, int
 // is still reduced to rounding level, so a later column that depends on it is found
 // dependent.
 int CancellationFreeHouseholderReduce(double** design, double** responses, int rows, int columns,
-                                      int responseColumns, std::vector<int>* pivotColumns = nullptr);
+                                      int responseColumns,
+                                      std::vector<int>* pivotColumns = nullptr);
 
 // The earlier form of the reduction: column g always pivots on row g (a dependent column
 // leaves its row behind), then the rows of dependent columns are cleared by Givens
@@ -57,8 +58,9 @@ enum class ReferenceReduction { CancellationFree, Library, CountingCopy, GivensC
 // variances, the F tests (exact tests by the basis-free equalising transformation, NaN
 // when there are fewer residual rows than random rows, NaN for the male test of the
 // blocked-repeat model), and heritabilities with their first-order standard errors.
-RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& coding,
-                                 ReferenceReduction reduction = ReferenceReduction::CancellationFree);
+RandomModel ReferenceRandomModel(
+    const DesignData& data, const ModelCoding& coding,
+    ReferenceReduction reduction = ReferenceReduction::CancellationFree);
 
 // Genetic correlations of one random term: T x T row-major, entry (i, j) for i != j
 // clamped to [-1, 1], with the standard error of each; the diagonals are NaN.

@@ -1,6 +1,8 @@
 // The random-model stage against its dense reference on generated designs, the
 // orthogonal reduction and the eigen-decomposition against their definitions, and the
 // closed forms of balanced designs.
+#include "analysis/random_model.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,7 +19,6 @@
 #include "analysis/fixed_model.h"
 #include "analysis/model_coding.h"
 #include "analysis/orthogonal_reduction.h"
-#include "analysis/random_model.h"
 #include "numeric/distinct_levels.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
@@ -88,7 +89,8 @@ DesignData Generate(const Shape& shape) {
   };
   std::vector<Row> rows;
   // Adds n observations of one cell with the sum of the given effects.
-  auto addCell = [&](std::array<int, 4> codes, const std::vector<std::vector<double>>& effects, int n) {
+  auto addCell = [&](std::array<int, 4> codes, const std::vector<std::vector<double>>& effects,
+                     int n) {
     for (int i = 0; i < n; ++i) {
       Row row{codes, effect(1.0)};
       for (int t = 0; t < traits; ++t) {
@@ -151,9 +153,11 @@ DesignData Generate(const Shape& shape) {
         for (int f = 0; f < females; ++f) {
           const auto femaleEffect = effect(1.5);
           for (int r = 0; r < repeats; ++r) {
-            if (!shape.balanced && r > 0 && rng.Below(5) == 0) continue;  // missing female x repeat cell
+            if (!shape.balanced && r > 0 && rng.Below(5) == 0)
+              continue;  // missing female x repeat cell
             const auto interaction = effect(1.0);
-            addCell({block, male, f + 1, r + 1}, {blockEffect, repeatEffect[r], maleEffect, femaleEffect, interaction},
+            addCell({block, male, f + 1, r + 1},
+                    {blockEffect, repeatEffect[r], maleEffect, femaleEffect, interaction},
                     count(shape.progeny, f == 0));
           }
         }
@@ -161,7 +165,8 @@ DesignData Generate(const Shape& shape) {
     }
   }
   if (!shape.balanced) {
-    for (std::size_t i = rows.size(); i > 1; --i) std::swap(rows[i - 1], rows[rng.Below(static_cast<int>(i))]);
+    for (std::size_t i = rows.size(); i > 1; --i)
+      std::swap(rows[i - 1], rows[rng.Below(static_cast<int>(i))]);
   }
 
   DesignData data;
@@ -218,15 +223,18 @@ RandomModel Fast(const DesignData& data) {
 
 // Agreement to 1e-9 relative; values that vanish in exact arithmetic are compared against
 // an absolute floor instead. NaNs agree with NaNs, infinities with equal infinities.
-::testing::AssertionResult Agree(double actual, double expected, double floor, double relative = 1e-9) {
+::testing::AssertionResult Agree(double actual, double expected, double floor,
+                                 double relative = 1e-9) {
   if (std::isnan(actual) && std::isnan(expected)) return ::testing::AssertionSuccess();
   if (std::isinf(actual) || std::isinf(expected)) {
     if (actual == expected) return ::testing::AssertionSuccess();
-  } else if (std::fabs(actual - expected) <= relative * std::max(std::fabs(actual), std::fabs(expected)) + floor) {
+  } else if (std::fabs(actual - expected) <=
+             relative * std::max(std::fabs(actual), std::fabs(expected)) + floor) {
     return ::testing::AssertionSuccess();
   }
-  return ::testing::AssertionFailure() << "actual " << actual << ", expected " << expected << " (difference "
-                                       << actual - expected << ", floor " << floor << ")";
+  return ::testing::AssertionFailure()
+         << "actual " << actual << ", expected " << expected << " (difference " << actual - expected
+         << ", floor " << floor << ")";
 }
 
 // The largest finite magnitude of a family of values.
@@ -238,8 +246,8 @@ double Scale(const std::vector<double>& values) {
   return scale;
 }
 
-void ExpectFamily(const char* what, const std::vector<double>& actual, const std::vector<double>& expected,
-                  double relativeFloor = 1e-11) {
+void ExpectFamily(const char* what, const std::vector<double>& actual,
+                  const std::vector<double>& expected, double relativeFloor = 1e-11) {
   ASSERT_EQ(actual.size(), expected.size()) << what;
   const double floor = relativeFloor * Scale(expected);
   for (std::size_t k = 0; k < actual.size(); ++k) {
@@ -310,8 +318,10 @@ std::vector<std::string> PrintedLine(const std::string& text, int trait, const s
 TEST(HouseholderReduce, MatchesCopyKeepsLengthsAndFindsTheExactRank) {
   Rng rng(5);
   std::vector<std::pair<DenseRows, int>> designs;  // with the expected rank (-1: exact rank)
-  for (const auto& [rows, columns, copies] : {std::array<int, 3>{12, 8, 2}, {9, 9, 3}, {6, 10, 1}, {30, 5, 0}}) {
-    DenseRows x(static_cast<std::size_t>(rows), std::vector<double>(static_cast<std::size_t>(columns)));
+  for (const auto& [rows, columns, copies] :
+       {std::array<int, 3>{12, 8, 2}, {9, 9, 3}, {6, 10, 1}, {30, 5, 0}}) {
+    DenseRows x(static_cast<std::size_t>(rows),
+                std::vector<double>(static_cast<std::size_t>(columns)));
     for (auto& row : x) {
       for (auto& v : row) v = rng.Normal();
     }
@@ -357,7 +367,8 @@ TEST(HouseholderReduce, MatchesCopyKeepsLengthsAndFindsTheExactRank) {
           EXPECT_NEAR(libraryDesign[i][c], 0.0, 1e-10);
         }
       }
-      for (int c = 0; c < 2; ++c) EXPECT_TRUE(Agree(libraryResponses[i][c], copyResponses[i][c], 1e-12));
+      for (int c = 0; c < 2; ++c)
+        EXPECT_TRUE(Agree(libraryResponses[i][c], copyResponses[i][c], 1e-12));
     }
     for (int c = 0; c < 2; ++c) {
       double before = 0.0;
@@ -394,7 +405,8 @@ TEST(HouseholderReduce, GivensCleanUpLosesColumnsTheCountingReductionKeeps) {
     count += 1;
   }
   double modelSS = 0.0;
-  for (const auto& [cell, sumCount] : cellSums) modelSS += sumCount.first * sumCount.first / sumCount.second;
+  for (const auto& [cell, sumCount] : cellSums)
+    modelSS += sumCount.first * sumCount.first / sumCount.second;
 
   auto reduce = [&](bool givens, int& rank) {
     DenseRows design = testing::DenseDesignDoubles(coding);
@@ -486,7 +498,8 @@ struct Eigen {
 template <typename Routine>
 Eigen Decompose(DenseRows a, Routine routine) {
   const int n = static_cast<int>(a.size());
-  Eigen out{std::move(a), DenseRows(static_cast<std::size_t>(n), std::vector<double>(static_cast<std::size_t>(n)))};
+  Eigen out{std::move(a), DenseRows(static_cast<std::size_t>(n),
+                                    std::vector<double>(static_cast<std::size_t>(n)))};
   auto m = RowPointers(out.reduced);
   auto v = RowPointers(out.vectors);
   routine(m.data(), n, v.data(), 1e-6);
@@ -503,7 +516,8 @@ TEST(JacobiEigen, TwoByTwoAndDiagonalMatrices) {
 
   // Already diagonal: no rotation, so the vectors are exactly the identity's columns in the
   // order of the sorted values; the two equal values keep their order.
-  const Eigen diagonal = Decompose({{1, 0, 0, 0}, {0, 5, 0, 0}, {0, 0, 3, 0}, {0, 0, 0, 5}}, JacobiEigen);
+  const Eigen diagonal =
+      Decompose({{1, 0, 0, 0}, {0, 5, 0, 0}, {0, 0, 3, 0}, {0, 0, 0, 5}}, JacobiEigen);
   const std::vector<double> values = {5, 5, 3, 1};
   const std::vector<int> from = {1, 3, 2, 0};
   for (int k = 0; k < 4; ++k) {
@@ -518,7 +532,8 @@ TEST(JacobiEigen, TwoByTwoAndDiagonalMatrices) {
 // the same eigenvalues and the same matrix functions (here A^-1/2 of positive definite A).
 TEST(JacobiEigen, PropertiesOnRandomMatricesAndAgreementWithRescanning) {
   Rng rng(9);
-  std::vector<std::vector<double>> spectra = {{4.0}, {1.0, 2.0, 3.0}, {6, 6, 6, 1, 1}, {2, 2, 2, 2}};
+  std::vector<std::vector<double>> spectra = {
+      {4.0}, {1.0, 2.0, 3.0}, {6, 6, 6, 1, 1}, {2, 2, 2, 2}};
   for (const int n : {7, 12, 30}) {
     std::vector<double> values;
     for (int k = 0; k < n; ++k) values.push_back(k % 3 == 0 ? 3.0 : 0.5 + 10 * rng.Uniform());
@@ -549,10 +564,12 @@ TEST(JacobiEigen, PropertiesOnRandomMatricesAndAgreementWithRescanning) {
       }
     }
     auto inverseRoot = [n](const Eigen& e) {
-      DenseRows f(static_cast<std::size_t>(n), std::vector<double>(static_cast<std::size_t>(n), 0.0));
+      DenseRows f(static_cast<std::size_t>(n),
+                  std::vector<double>(static_cast<std::size_t>(n), 0.0));
       for (int k = 0; k < n; ++k) {
         for (int i = 0; i < n; ++i) {
-          for (int j = 0; j < n; ++j) f[i][j] += e.vectors[i][k] * e.vectors[j][k] / std::sqrt(e.reduced[k][k]);
+          for (int j = 0; j < n; ++j)
+            f[i][j] += e.vectors[i][k] * e.vectors[j][k] / std::sqrt(e.reduced[k][k]);
         }
       }
       return f;
@@ -604,7 +621,8 @@ TEST_P(AgainstReference, FastStageAgreesWithDenseReference) {
   ExpectFamily("t", ft, rt);
   ExpectFamily("c", fc, rc);
   for (int x = 0; x <= terms; ++x) ExpectFamily("component", fast.component[x], ref.component[x]);
-  for (int x = 0; x < terms; ++x) ExpectFamily("componentVar", fast.componentVar[x], ref.componentVar[x]);
+  for (int x = 0; x < terms; ++x)
+    ExpectFamily("componentVar", fast.componentVar[x], ref.componentVar[x]);
   ExpectFamily("componentVarE", fast.componentVarE, ref.componentVarE);
   // The exact tests rest on eigen-decompositions that stop once every off-diagonal entry
   // is below 1e-6; both paths then carry relative errors of order 1e-7 in F.
@@ -636,8 +654,10 @@ TEST_P(AgainstReference, FastStageAgreesWithDenseReference) {
         const std::size_t ij = static_cast<std::size_t>(i) * traits + j;
         const double r = i == j ? 1.0 : expected[x].correlation[ij];
         const double se = i == j ? 0.0 : expected[x].error[ij];
-        EXPECT_TRUE(Agree(printed[x].correlation[ij], r, 5.01e-5, 0.0)) << "term " << x << " (" << i << "," << j << ")";
-        EXPECT_TRUE(Agree(printed[x].error[ij], se, 5.01e-5, 0.0)) << "term " << x << " (" << i << "," << j << ")";
+        EXPECT_TRUE(Agree(printed[x].correlation[ij], r, 5.01e-5, 0.0))
+            << "term " << x << " (" << i << "," << j << ")";
+        EXPECT_TRUE(Agree(printed[x].error[ij], se, 5.01e-5, 0.0))
+            << "term " << x << " (" << i << "," << j << ")";
       }
     }
   }
@@ -651,7 +671,8 @@ TEST_P(AgainstReference, ReduceByCellsMatchesDenseReduction) {
   const int p = coding.parameterCount;
   const int traits = data.traitCount;
   std::vector<double> y(static_cast<std::size_t>(n) * traits);
-  DenseRows responses(static_cast<std::size_t>(n), std::vector<double>(static_cast<std::size_t>(traits)));
+  DenseRows responses(static_cast<std::size_t>(n),
+                      std::vector<double>(static_cast<std::size_t>(traits)));
   double yScale = 0.0;
   for (int i = 0; i < n; ++i) {
     for (int t = 0; t < traits; ++t) {
@@ -672,7 +693,8 @@ TEST_P(AgainstReference, ReduceByCellsMatchesDenseReduction) {
   const double designFloor = 1e-12 * std::sqrt(static_cast<double>(n));
   for (int row = 0; row < rank; ++row) {
     for (int c = 0; c < p; ++c) {
-      ASSERT_TRUE(Agree(cells.DesignRow(row)[c], design[row][c], designFloor)) << "design (" << row << "," << c << ")";
+      ASSERT_TRUE(Agree(cells.DesignRow(row)[c], design[row][c], designFloor))
+          << "design (" << row << "," << c << ")";
     }
   }
   for (int row = 0; row < n; ++row) {
@@ -689,12 +711,14 @@ TEST_P(AgainstReference, ReduceByCellsMatchesDenseReduction) {
 TEST(ReduceByCells, DISABLED_ReducesTheDesignWithoutResponses) {
   const DesignData data = Generate({"", ModelKind::Nested, false, 0, 6, 0, 4, 3, 0, 3});
   const ModelCoding coding = BuildModelCoding(data);
-  const CellReduction reduced = ReduceByCells(BuildDesignCells(coding), coding.parameterCount, {}, 0);
+  const CellReduction reduced =
+      ReduceByCells(BuildDesignCells(coding), coding.parameterCount, {}, 0);
   DenseRows design = testing::DenseDesignDoubles(coding);
   DenseRows none(design.size());
   auto d = RowPointers(design);
   auto r = RowPointers(none);
-  EXPECT_EQ(reduced.rank, HouseholderReduce(d.data(), r.data(), data.observationCount, coding.parameterCount, 0));
+  EXPECT_EQ(reduced.rank,
+            HouseholderReduce(d.data(), r.data(), data.observationCount, coding.parameterCount, 0));
   EXPECT_TRUE(reduced.responses.empty());
 }
 
@@ -710,7 +734,6 @@ const Shape kShapes[] = {
 
 INSTANTIATE_TEST_SUITE_P(Generated, AgainstReference, ::testing::ValuesIn(kShapes),
                          [](const auto& param) { return std::string(param.param.name); });
-
 
 // ---------------------------------------------------------------------------------------
 // Closed forms of balanced designs: the classical analysis of variance from group means.
@@ -755,7 +778,9 @@ TEST(RandomModelClosedForms, BalancedNestedDesignGivesTheClassicalAnalysis) {
   const auto& codes = data.factorCodes;
   const auto grand = MeansBy(data, [](int) { return std::vector<int>{}; });
   const auto male = MeansBy(data, [&](int i) { return std::vector<int>{codes[0][i]}; });
-  const auto cell = MeansBy(data, [&](int i) { return std::vector<int>{codes[0][i], codes[1][i]}; });
+  const auto cell = MeansBy(data, [&](int i) {
+    return std::vector<int>{codes[0][i], codes[1][i]};
+  });
   const int dfM = a - 1;
   const int dfF = a * (f - 1);
   const int dfE = a * f * (n - 1);
@@ -763,9 +788,12 @@ TEST(RandomModelClosedForms, BalancedNestedDesignGivesTheClassicalAnalysis) {
   EXPECT_EQ(model.df, (std::vector<int>{dfM, dfF, dfE}));
   for (int i = 0; i < 2; ++i) {
     for (int j = 0; j < 2; ++j) {
-      const double msM = MeanProduct(data, i, j, dfM, [&](int t, int o) { return male[t][o] - grand[t][o]; });
-      const double msF = MeanProduct(data, i, j, dfF, [&](int t, int o) { return cell[t][o] - male[t][o]; });
-      const double msE = MeanProduct(data, i, j, dfE, [&](int t, int o) { return data.traitValues[t][o] - cell[t][o]; });
+      const double msM =
+          MeanProduct(data, i, j, dfM, [&](int t, int o) { return male[t][o] - grand[t][o]; });
+      const double msF =
+          MeanProduct(data, i, j, dfF, [&](int t, int o) { return cell[t][o] - male[t][o]; });
+      const double msE = MeanProduct(
+          data, i, j, dfE, [&](int t, int o) { return data.traitValues[t][o] - cell[t][o]; });
       EXPECT_TRUE(Agree(model.Component(2, i, j), msE, 1e-12 * msE));
       EXPECT_TRUE(Agree(model.Component(1, i, j), (msF - msE) / n, 1e-12 * msF));
       EXPECT_TRUE(Agree(model.Component(0, i, j), (msM - msF) / (n * f), 1e-12 * msM));
@@ -788,7 +816,8 @@ TEST(RandomModelClosedForms, BalancedNestedDesignGivesTheClassicalAnalysis) {
 // so a male's mean pools b block-male cells: weights 1/f, 1/(f r) and 1/(n r f) of the
 // lower components.
 TEST(RandomModelClosedForms, BalancedBlockedRepeatDesignsGiveTheClassicalAnalysis) {
-  for (const auto& [b, a, f, r, n] : {std::array<int, 5>{2, 4, 2, 2, 2}, {2, 3, 2, 3, 2}, {3, 2, 2, 2, 3}}) {
+  for (const auto& [b, a, f, r, n] :
+       {std::array<int, 5>{2, 4, 2, 2, 2}, {2, 3, 2, 3, 2}, {3, 2, 2, 2, 3}}) {
     const DesignData data = Generate({"", ModelKind::BlockedRepeat, true, 2, 43, b, a, f, r, n});
     const auto& codes = data.factorCodes;
     auto key = [&codes](std::vector<int> factors) {
@@ -813,8 +842,9 @@ TEST(RandomModelClosedForms, BalancedBlockedRepeatDesignsGiveTheClassicalAnalysi
       auto ms = [&](int df, auto d) { return MeanProduct(data, i, i, df, d); };
       const double msM = ms(dfM, [&](int t, int o) { return blockMale[t][o] - block[t][o]; });
       const double msF = ms(dfF, [&](int t, int o) { return family[t][o] - blockMale[t][o]; });
-      const double msFR =
-          ms(dfFR, [&](int t, int o) { return cell[t][o] - family[t][o] - blockRepeat[t][o] + block[t][o]; });
+      const double msFR = ms(dfFR, [&](int t, int o) {
+        return cell[t][o] - family[t][o] - blockRepeat[t][o] + block[t][o];
+      });
       const double msE = ms(dfE, [&](int t, int o) { return data.traitValues[t][o] - cell[t][o]; });
       const double sM = model.Component(0, i, i);
       const double sF = model.Component(1, i, i);
@@ -844,9 +874,11 @@ TEST(RandomModelClosedForms, GivensCleanUpMissesTheBalancedFemaleTest) {
     const RandomModel counting = testing::ReferenceRandomModel(data, coding);
     const RandomModel givens =
         testing::ReferenceRandomModel(data, coding, testing::ReferenceReduction::GivensCleanUp);
-    EXPECT_GT(std::fabs(givens.testF[0][1] / counting.testF[0][1] - 1), 0.1) << "b " << b << " a " << a;
+    EXPECT_GT(std::fabs(givens.testF[0][1] / counting.testF[0][1] - 1), 0.1)
+        << "b " << b << " a " << a;
     if (coding.parameterCount >= data.observationCount) {
-      EXPECT_GT(std::fabs(givens.testF[0][2] / counting.testF[0][2] - 1), 0.1) << "b " << b << " a " << a;
+      EXPECT_GT(std::fabs(givens.testF[0][2] / counting.testF[0][2] - 1), 0.1)
+          << "b " << b << " a " << a;
     }
   }
 }
@@ -871,7 +903,8 @@ TEST(RandomModelClosedForms, DISABLED_FemaleTestOnNearlyReducedColumnsAgreesWith
     const RandomModel fast = Fast(data);
     const RandomModel ref = testing::ReferenceRandomModel(data, BuildModelCoding(data));
     for (int i = 0; i < data.traitCount; ++i) {
-      EXPECT_TRUE(Agree(fast.testF[i][1], ref.testF[i][1], 0.0, 1e-5)) << "seed " << shape.seed << ", trait " << i;
+      EXPECT_TRUE(Agree(fast.testF[i][1], ref.testF[i][1], 0.0, 1e-5))
+          << "seed " << shape.seed << ", trait " << i;
     }
   }
 }
@@ -950,11 +983,14 @@ TEST(RandomModelReport, CorrelationMatricesHaveOneRowAndColumnPerTrait) {
       }
       if (traits == 1 && kind == ModelKind::Nested) {
         const std::string rule = "   ============================\r\n";
-        const std::string body = rule + "       Trait            1      \r\n   ----------------------------\r\n" +
-                                 "          1          1.0000    \r\n                    (0.0000)   \r\n\r\n" +
-                                 rule + "\r\n";
-        EXPECT_EQ(text, "   Genetic correlation matrix of male effects with std. in brackets\r\n" + body +
-                            "   Genetic correlation matrix of female effects with std. in brackets\r\n" + body);
+        const std::string body =
+            rule + "       Trait            1      \r\n   ----------------------------\r\n" +
+            "          1          1.0000    \r\n                    (0.0000)   \r\n\r\n" + rule +
+            "\r\n";
+        EXPECT_EQ(text,
+                  "   Genetic correlation matrix of male effects with std. in brackets\r\n" + body +
+                      "   Genetic correlation matrix of female effects with std. in brackets\r\n" +
+                      body);
       }
     }
   }
@@ -971,13 +1007,14 @@ TEST(RandomModelReport, TestsWithoutAStatisticPrintNotANumber) {
       const auto female = PrintedLine(text, trait, "      Sigma_F ");
       ASSERT_EQ(male.size(), 5u);
       ASSERT_EQ(female.size(), 5u);
-      EXPECT_TRUE(PrintsNotANumber(male[3]) && PrintsNotANumber(male[4])) << male[3] << " " << male[4];
+      EXPECT_TRUE(PrintsNotANumber(male[3]) && PrintsNotANumber(male[4]))
+          << male[3] << " " << male[4];
       EXPECT_FALSE(PrintsNotANumber(female[3]) || PrintsNotANumber(female[4]));
     }
   }
   // 11 observations in 8 cells: 7 random rows, 3 residual rows.
-  const DesignData data =
-      NestedFromCells({{1, 1, 2}, {1, 2, 1}, {1, 3, 1}, {2, 1, 2}, {2, 2, 1}, {3, 1, 1}, {3, 2, 2}, {3, 3, 1}}, 4);
+  const DesignData data = NestedFromCells(
+      {{1, 1, 2}, {1, 2, 1}, {1, 3, 1}, {2, 1, 2}, {2, 2, 1}, {3, 1, 1}, {3, 2, 2}, {3, 3, 1}}, 4);
   const RandomModel model = Fast(data);
   ASSERT_EQ(model.df, (std::vector<int>{2, 5, 3}));
   const RandomModel ref = testing::ReferenceRandomModel(data, BuildModelCoding(data));
@@ -1002,7 +1039,8 @@ TEST(RandomModelReport, ZeroDegreesOfFreedomRunToTheEnd) {
   };
   for (const DesignData& data : designs) {
     const RandomModel model = Fast(data);
-    const int zeroBlock = static_cast<int>(std::find(model.df.begin(), model.df.end(), 0) - model.df.begin());
+    const int zeroBlock =
+        static_cast<int>(std::find(model.df.begin(), model.df.end(), 0) - model.df.begin());
     EXPECT_LT(zeroBlock, static_cast<int>(model.df.size()));
     std::string text = RandomSections(data, model);
     WriteCorrelations(text, model);
