@@ -39,8 +39,8 @@ int CancellationFreeHouseholderReduce(double** design, double** responses, int r
 // The earlier form of the reduction: column g always pivots on row g (a dependent column
 // leaves its row behind), then the rows of dependent columns are cleared by Givens
 // rotations against the later pivot rows and moved below the independent ones. Kept to
-// show how it loses independent columns; returns the number of non-zero pivots it
-// leaves in rows 0 .. columns-1.
+// show how it loses independent columns; returns the number of columns it finds
+// independent.
 int GivensHouseholderReduce(double** design, double** responses, int rows, int columns,
                             int responseColumns);
 
