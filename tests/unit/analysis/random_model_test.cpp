@@ -453,8 +453,7 @@ TEST(HouseholderReduce, CancellationFreeReflectionFindsRepeatedColumnsDependent)
   });
 }
 
-// Disabled until the library reduction forms x_1 - |x| without cancellation.
-TEST(HouseholderReduce, DISABLED_FindsRepeatedColumnsDependentNearTheirPivotRow) {
+TEST(HouseholderReduce, FindsRepeatedColumnsDependentNearTheirPivotRow) {
   ExpectRepeatedColumnFoundDependent(HouseholderReduce);
 }
 
@@ -706,9 +705,8 @@ TEST_P(AgainstReference, ReduceByCellsMatchesDenseReduction) {
 }
 
 // A data set without traits reduces the design alone; the response arrays are empty and
-// must not be indexed (the sanitizer build reports a reference bound to null). Disabled
-// until the reduction takes its row pointers without indexing empty arrays.
-TEST(ReduceByCells, DISABLED_ReducesTheDesignWithoutResponses) {
+// must not be indexed (the sanitizer build reports a reference bound to null).
+TEST(ReduceByCells, ReducesTheDesignWithoutResponses) {
   const DesignData data = Generate({"", ModelKind::Nested, false, 0, 6, 0, 4, 3, 0, 3});
   const ModelCoding coding = BuildModelCoding(data);
   const CellReduction reduced =
@@ -886,10 +884,10 @@ TEST(RandomModelClosedForms, GivensCleanUpMissesTheBalancedFemaleTest) {
 // Unbalanced blocked-repeat designs on which the transformed design of the female test
 // has columns lying nearly along their pivot rows, to the precision of the eigen-
 // decomposition; the fast stage's reduction then keeps a dependent column and splits the
-// female sums of squares wrongly (F off by 30% to a factor 160 on these). The reference agrees
-// with Gram-Schmidt projections on the same transformation. Disabled until the reduction
-// forms its reflections without cancellation.
-TEST(RandomModelClosedForms, DISABLED_FemaleTestOnNearlyReducedColumnsAgreesWithTheReference) {
+// female sums of squares wrongly (F off by 30% to a factor 160 on these) unless the
+// reflections are formed without cancellation. The reference agrees with Gram-Schmidt
+// projections on the same transformation.
+TEST(RandomModelClosedForms, FemaleTestOnNearlyReducedColumnsAgreesWithTheReference) {
   const Shape shapes[] = {
       {"", ModelKind::BlockedRepeat, false, 1, 33000, 3, 3, 4, 2, 3},
       {"", ModelKind::BlockedRepeat, false, 2, 10407, 3, 3, 3, 2, 3},
