@@ -83,6 +83,46 @@ void DenseCholeskySolve(const std::vector<double>& factor, int n, std::span<doub
   BackSolve(factor, n, x.data());
 }
 
+bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots) {
+  pivots.assign(static_cast<std::size_t>(n), 0);
+  for (int j = 0; j < n; ++j) {
+    int best = j;
+    for (int i = j + 1; i < n; ++i) {
+      if (std::fabs(a[static_cast<std::size_t>(i) * n + j]) >
+          std::fabs(a[static_cast<std::size_t>(best) * n + j])) {
+        best = i;
+      }
+    }
+    pivots[j] = best;
+    double* rowJ = a.data() + static_cast<std::size_t>(j) * n;
+    if (best != j) std::swap_ranges(rowJ, rowJ + n, a.data() + static_cast<std::size_t>(best) * n);
+    if (rowJ[j] == 0.0) return false;
+    for (int i = j + 1; i < n; ++i) {
+      double* rowI = a.data() + static_cast<std::size_t>(i) * n;
+      const double factor = rowI[j] / rowJ[j];
+      rowI[j] = factor;
+      if (factor == 0.0) continue;
+      for (int c = j + 1; c < n; ++c) rowI[c] -= factor * rowJ[c];
+    }
+  }
+  return true;
+}
+
+void DenseLUSolve(const std::vector<double>& factor, int n, const std::vector<int>& pivots,
+                  std::span<double> x) {
+  for (int j = 0; j < n; ++j) std::swap(x[j], x[pivots[j]]);
+  for (int i = 0; i < n; ++i) {
+    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
+    x[i] -= Dot(row, x.data(), i);
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
+    double value = x[i];
+    for (int c = i + 1; c < n; ++c) value -= row[c] * x[c];
+    x[i] = value / row[i];
+  }
+}
+
 ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
                                  const std::vector<std::vector<int>>& restrictionRows,
                                  int parameterCount, std::span<const int> columns,
@@ -115,7 +155,37 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
     }
   };
   for (const auto& row : cells.columns) joinBottom(keptOf(row));
-  for (const auto& row : restrictionRows) joinBottom(keptOf(row));
+
+  // Restriction rows, shorter first; one that would join groups into more than
+  // kMaxGroupSize indices becomes an extra border unknown.
+  std::vector<int> groupSize(static_cast<std::size_t>(a.size), 0);
+  for (int k = 0; k < a.size; ++k) {
+    if (isBottom(k)) groupSize[sets.Find(k)] += 1;
+  }
+  std::vector<std::size_t> byLength(restrictionRows.size());
+  std::iota(byLength.begin(), byLength.end(), std::size_t{0});
+  std::stable_sort(byLength.begin(), byLength.end(), [&](std::size_t x, std::size_t y) {
+    return restrictionRows[x].size() < restrictionRows[y].size();
+  });
+  std::vector<int> extraSlotOf(restrictionRows.size(), -1);
+  std::vector<int> roots;
+  for (const std::size_t r : byLength) {
+    roots.clear();
+    for (const int k : keptOf(restrictionRows[r])) {
+      if (isBottom(k)) roots.push_back(sets.Find(k));
+    }
+    std::sort(roots.begin(), roots.end());
+    roots.erase(std::unique(roots.begin(), roots.end()), roots.end());
+    if (roots.size() < 2) continue;
+    std::size_t merged = 0;
+    for (const int root : roots) merged += static_cast<std::size_t>(groupSize[root]);
+    if (merged > kMaxGroupSize) {
+      extraSlotOf[r] = a.extraSlots++;
+      continue;
+    }
+    for (const int root : roots) sets.Join(roots[0], root);
+    groupSize[sets.Find(roots[0])] = static_cast<int>(merged);
+  }
 
   a.groupOf.assign(static_cast<std::size_t>(a.size), -1);
   a.slotOf.assign(static_cast<std::size_t>(a.size), -1);
@@ -136,7 +206,7 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
     a.slotOf[k] = static_cast<int>(a.groups[g].size());
     a.groups[g].push_back(k);
   }
-  const std::size_t s = a.border.size();
+  const std::size_t s = a.border.size() + static_cast<std::size_t>(a.extraSlots);
   a.borderBlock.assign(s * s, 0.0);
   a.groupBlocks.resize(a.groups.size());
   for (std::size_t g = 0; g < a.groups.size(); ++g) {
@@ -173,7 +243,24 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
   for (std::size_t c = 0; c < cells.columns.size(); ++c) {
     addProducts(keptOf(cells.columns[c]), static_cast<double>(cells.counts[c]));
   }
-  for (const auto& row : restrictionRows) addProducts(keptOf(row), 1.0);
+  for (std::size_t r = 0; r < restrictionRows.size(); ++r) {
+    if (extraSlotOf[r] < 0) {
+      addProducts(keptOf(restrictionRows[r]), 1.0);
+      continue;
+    }
+    // The row's unknown z: coupled with weight 1 to each of its parameters, -1 on the
+    // diagonal.
+    const std::size_t z = a.border.size() + static_cast<std::size_t>(extraSlotOf[r]);
+    for (const int i : keptOf(restrictionRows[r])) {
+      if (a.groupOf[i] < 0) {
+        a.borderBlock[static_cast<std::size_t>(a.slotOf[i]) * s + z] += 1.0;
+        a.borderBlock[z * s + static_cast<std::size_t>(a.slotOf[i])] += 1.0;
+      } else {
+        a.couplings[i].emplace_back(static_cast<int>(z), 1.0);
+      }
+    }
+    a.borderBlock[z * s + z] = -1.0;
+  }
   for (auto& list : a.couplings) std::sort(list.begin(), list.end());
   return a;
 }
@@ -181,7 +268,9 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
 bool ArrowCholesky::Factor(const ArrowMatrix& a) {
   size_ = a.size;
   border_ = a.border;
-  const int s = static_cast<int>(a.border.size());
+  const int s = static_cast<int>(a.border.size()) + a.extraSlots;
+  borderSlots_ = s;
+  pivots_.clear();
   borderFactor_ = a.borderBlock;
   groups_.clear();
   groups_.resize(a.groups.size());
@@ -232,13 +321,14 @@ bool ArrowCholesky::Factor(const ArrowMatrix& a) {
       }
     }
   }
+  if (a.extraSlots > 0) return DenseLU(borderFactor_, s, pivots_);
   return DenseCholesky(borderFactor_, s);
 }
 
 void ArrowCholesky::Solve(std::span<double> x) const {
-  const int s = static_cast<int>(border_.size());
-  std::vector<double> borderPart(static_cast<std::size_t>(s));
-  for (int k = 0; k < s; ++k) borderPart[k] = x[border_[k]];
+  const int s = borderSlots_;
+  std::vector<double> borderPart(static_cast<std::size_t>(s), 0.0);  // extra slots: 0
+  for (std::size_t k = 0; k < border_.size(); ++k) borderPart[k] = x[border_[k]];
 
   std::vector<double> work;
   // Forward: z_g = L_g^-1 x_g, then the border right-hand side loses coupling' z_g.
@@ -254,8 +344,12 @@ void ArrowCholesky::Solve(std::span<double> x) const {
     }
     for (int r = 0; r < n; ++r) x[group.indices[r]] = work[r];
   }
-  DenseCholeskySolve(borderFactor_, s, borderPart);
-  for (int k = 0; k < s; ++k) x[border_[k]] = borderPart[k];
+  if (pivots_.empty()) {
+    DenseCholeskySolve(borderFactor_, s, borderPart);
+  } else {
+    DenseLUSolve(borderFactor_, s, pivots_, borderPart);
+  }
+  for (std::size_t k = 0; k < border_.size(); ++k) x[border_[k]] = borderPart[k];
 
   // Backward: x_g = L_g^-T (z_g - coupling w).
   for (const Group& group : groups_) {

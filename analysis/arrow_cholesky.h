@@ -15,7 +15,12 @@ struct DesignCells;
 //  - bottom indices split into groups whose mutual entries are dense blocks and which
 //    are coupled to nothing but the border (no entries between groups);
 //  - border indices with a dense block;
-//  - sparse couplings between each bottom index and border indices.
+//  - sparse couplings between each bottom index and border slots.
+// Restriction rows w that would join too many bottom indices into one group enter as
+// extra border unknowns z instead: A x = b is solved as the augmented system
+//   A0 x + W z = b,  W' x - z = 0,
+// with A0 the matrix without those rows (so A = A0 + W W'). Their slots follow the
+// border's in the border block (diagonal -1) and in the couplings.
 // Build it with AssembleNormalMatrix.
 struct ArrowMatrix {
   int size = 0;
@@ -24,7 +29,8 @@ struct ArrowMatrix {
   std::vector<std::vector<int>> groups;             // indices of each group, ascending
   std::vector<std::vector<double>> groupBlocks;     // each group's dense block, row-major
   std::vector<int> border;                           // border indices, ascending
-  std::vector<double> borderBlock;                   // dense, row-major
+  int extraSlots = 0;                                // unknowns of the rows kept apart
+  std::vector<double> borderBlock;                   // dense, row-major, border + extra slots
   // couplings[k] for bottom index k: pairs (border slot, value), border slots ascending.
   std::vector<std::vector<std::pair<int, double>>> couplings;
 };
@@ -32,14 +38,19 @@ struct ArrowMatrix {
 // Assembles A = X'X + R'R restricted to the given parameters (`columns`, ascending, a
 // subset of 0 .. p-1; local index k stands for columns[k]). X is given by its distinct
 // rows and their counts, R by its rows as column lists. Parameters in [bottomStart,
-// bottomEnd) are the bottom; they are grouped by the restriction rows that join them.
+// bottomEnd) are the bottom; they are grouped by the cells and the restriction rows that
+// join them, shorter rows first. A row that would make a group larger than
+// kMaxGroupSize enters as an extra border unknown instead.
+inline constexpr std::size_t kMaxGroupSize = 256;
+
 ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
                                  const std::vector<std::vector<int>>& restrictionRows,
                                  int parameterCount, std::span<const int> columns,
                                  int bottomStart, int bottomEnd);
 
-// The Cholesky factor of an ArrowMatrix, L L' = A, computed group by group and then on
-// the Schur complement of the border.
+// The factorisation of an ArrowMatrix: Cholesky factors of the groups, then the Schur
+// complement of the border, by Cholesky when the matrix has no extra slots and by LU
+// with partial pivoting when it has (the augmented border is indefinite).
 class ArrowCholesky {
  public:
   // Factorises a; false when a pivot is not positive (the matrix is singular or not
@@ -60,8 +71,16 @@ class ArrowCholesky {
   int size_ = 0;
   std::vector<Group> groups_;
   std::vector<int> border_;
-  std::vector<double> borderFactor_;  // Cholesky factor of the Schur complement
+  int borderSlots_ = 0;               // border indices and extra slots
+  std::vector<double> borderFactor_;  // factor of the Schur complement
+  std::vector<int> pivots_;           // row exchanges of the LU factor; empty for Cholesky
 };
+
+// Dense LU factorisation with partial pivoting in place of an n x n row-major matrix;
+// false when a pivot is zero.
+bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots);
+void DenseLUSolve(const std::vector<double>& factor, int n, const std::vector<int>& pivots,
+                  std::span<double> x);
 
 // Dense lower Cholesky factorisation in place of an n x n row-major matrix; false when a
 // pivot is not positive.

@@ -103,7 +103,7 @@ struct RestrictedSystem {
   std::vector<int> basisRows;        // indices of the independent restriction rows
   std::vector<std::vector<int>> basis;  // those rows on local indices
   std::vector<double> basisGram;     // Cholesky factor of Rq A^-1 Rq' (q x q)
-  std::vector<std::vector<double>> solvedBasis;  // A[J,J]^-1 Rq' by column
+  std::vector<std::vector<double>> solvedBasis;  // A[J,J]^-1 Rq' by column, when kept
 
   // The constrained residual part: returns c'G c - (Rq G c)'E^-1(Rq G c) with G the inverse
   // on J; g receives G c.
@@ -133,35 +133,108 @@ struct RestrictedSystem {
   }
 };
 
-// Builds the solver on the parameters `columns` (ascending) of the design.
-// `space` is the row space of the restriction rows restricted to the same parameters.
+std::vector<int> ColumnsOf(const std::vector<bool>& keep);
+
+// The design's distinct rows restricted to the kept parameters, followed by `extra`
+// restriction rows restricted likewise, as sparse integer rows.
+std::vector<SparseRow> SparseRows(const DesignCells& cells, const ModelCoding& coding,
+                                  const std::vector<bool>& keep, const std::vector<int>& extra) {
+  std::vector<SparseRow> rows;
+  auto add = [&](const std::vector<int>& columns) {
+    SparseRow row;
+    for (const int column : columns) {
+      if (keep[column]) row.push_back({column, 1});
+    }
+    if (!row.empty()) rows.push_back(std::move(row));
+  };
+  for (const auto& columns : cells.columns) add(columns);
+  for (const int r : extra) add(coding.restrictionRows[r]);
+  return rows;
+}
+
+// The restriction rows that bind on the kept parameters: those whose row space meets the
+// design's, so that they change the fit instead of only fixing what the data leave open.
+// Rows that do not bind may stay in the normal matrix alone: with G = (X'X + R'R)^-1, the
+// restricted fit needs the correction term only for a set C1 of rows such that the
+// others add their full rank to [X; C1] (then the penalty ||C2 b||^2 vanishes at the
+// optimum). C1 is taken as the effect blocks' row groups that meet the design's row
+// space one by one; the split is verified by exact ranks, and all rows are taken when it
+// does not hold.
+std::vector<int> BindingRows(const ModelCoding& coding, const DesignCells& cells,
+                             const std::vector<bool>& keep, int restrictionRank) {
+  const int p = coding.parameterCount;
+  std::vector<int> all;
+  for (std::size_t r = 0; r < coding.restrictionRows.size(); ++r) {
+    for (const int column : coding.restrictionRows[r]) {
+      if (keep[column]) {
+        all.push_back(static_cast<int>(r));
+        break;
+      }
+    }
+  }
+  const int designRank = SparseIntegerRank(p, SparseRows(cells, coding, keep, {}));
+  const int jointRank = SparseIntegerRank(p, SparseRows(cells, coding, keep, all));
+  if (designRank + restrictionRank == jointRank) return {};
+
+  std::vector<int> binding;
+  std::vector<int> free;
+  for (const EffectBlock& block : coding.blocks) {
+    std::vector<int> group;
+    for (const int r : all) {
+      const int first = coding.restrictionRows[r].front();
+      if (first >= block.start && first < block.start + block.count) group.push_back(r);
+    }
+    if (group.empty()) continue;
+    std::vector<std::vector<int>> rows;
+    for (const int r : group) rows.push_back(coding.restrictionRows[r]);
+    const int groupRank = RowSpace(p, rows, keep).Rank();
+    const int withDesign = SparseIntegerRank(p, SparseRows(cells, coding, keep, group));
+    std::vector<int>& into = withDesign < designRank + groupRank ? binding : free;
+    into.insert(into.end(), group.begin(), group.end());
+  }
+  std::vector<std::vector<int>> freeRows;
+  for (const int r : free) freeRows.push_back(coding.restrictionRows[r]);
+  const int bindingJoint = SparseIntegerRank(p, SparseRows(cells, coding, keep, binding));
+  if (bindingJoint + RowSpace(p, freeRows, keep).Rank() != jointRank) return all;
+  std::sort(binding.begin(), binding.end());
+  return binding;
+}
+
+// Builds the solver on the kept parameters J: factorises A[J,J] (all restriction rows in
+// it) and prepares the correction for the restriction rows `constraintRows`.
+// restrictionRank is the rank of all restriction rows on J; keepSolved keeps
+// A[J,J]^-1 Rq' after the Gram matrix is formed.
 void BuildRestrictedSystem(const ModelCoding& coding, const DesignCells& cells,
-                           const std::vector<int>& columns, const RowSpace& space,
+                           const std::vector<bool>& keep, int restrictionRank,
+                           const std::vector<int>& constraintRows, bool keepSolved,
                            RestrictedSystem& system, std::FILE* diag) {
   const int p = coding.parameterCount;
-  system.columns = columns;
-  const EffectBlock& bottom = coding.blocks.back();
+  system.columns = ColumnsOf(keep);
+  const std::vector<int>& columns = system.columns;
+  system.restrictionRank = restrictionRank;
+  // The effects below the males (females, female-by-repeat) fall into small groups; the
+  // mean, blocks, repeats and males form the dense border.
+  const EffectBlock& male = MaleBlock(coding);
   const ArrowMatrix a = AssembleNormalMatrix(cells, coding.restrictionRows, p, columns,
-                                             bottom.start, bottom.start + bottom.count);
+                                             male.start + male.count, p);
   system.ok = system.factor.Factor(a);
   if (!system.ok) {
     std::fputs("fail\n", diag);
     return;
   }
 
-  std::vector<bool> keep(static_cast<std::size_t>(p), false);
   std::vector<int> local(static_cast<std::size_t>(p), -1);
-  for (std::size_t k = 0; k < columns.size(); ++k) {
-    keep[columns[k]] = true;
-    local[columns[k]] = static_cast<int>(k);
-  }
-  system.restrictionRank = space.Rank();
-  system.basisRows = space.BasisRows();
-  for (const int r : space.BasisRows()) {
+  for (std::size_t k = 0; k < columns.size(); ++k) local[columns[k]] = static_cast<int>(k);
+  std::vector<std::vector<int>> candidates;
+  for (const int r : constraintRows) candidates.push_back(coding.restrictionRows[r]);
+  const RowSpace constraintSpace(p, candidates, keep);
+  for (const int k : constraintSpace.BasisRows()) {
+    const int r = constraintRows[k];
     std::vector<int> row;
     for (const int column : coding.restrictionRows[r]) {
       if (keep[column]) row.push_back(local[column]);
     }
+    system.basisRows.push_back(r);
     system.basis.push_back(std::move(row));
   }
 
@@ -185,6 +258,7 @@ void BuildRestrictedSystem(const ModelCoding& coding, const DesignCells& cells,
     system.ok = false;
     std::fputs("fail\n", diag);
   }
+  if (!keepSolved) std::vector<std::vector<double>>().swap(system.solvedBasis);
 }
 
 // The parameters outside the block `removed` (all of them when it is null), as a mask.
@@ -215,6 +289,7 @@ struct FixedModel::Impl {
   int n = 0;
   int modelRank = 0;
   int restrictionRank = 0;
+  bool complementary = false;           // rank(R) + rank(X) = p
 
   RestrictedSystem full;                // A on all parameters, with the basis of R
   std::vector<double> diagV;            // diag of A^-1 X'X A^-1
@@ -255,20 +330,33 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
   }
   m.modelRank = SparseIntegerRank(p, std::move(designRows));
 
+  // When the restriction rows only fix what the data leave open (rank(R) + rank(X) = p,
+  // always so for the three codings) the estimates b = A^-1 c already satisfy R b = 0 and
+  // the restricted inverse is the sandwich itself; otherwise every restriction row is
+  // enforced by the correction term.
   const RowSpace space(p, coding.restrictionRows);
-  BuildRestrictedSystem(coding, cells, ColumnsOf(AllColumnsExcept(p, nullptr)), space, m.full,
-                        diag);
-  m.restrictionRank = m.full.restrictionRank;
+  m.restrictionRank = space.Rank();
+  m.complementary = m.restrictionRank + m.modelRank == p;
+  std::vector<int> enforced;
+  if (!m.complementary) {
+    for (std::size_t r = 0; r < coding.restrictionRows.size(); ++r) enforced.push_back(static_cast<int>(r));
+  }
+  BuildRestrictedSystem(coding, cells, AllColumnsExcept(p, nullptr), m.restrictionRank, enforced,
+                        true, m.full, diag);
   const int q = static_cast<int>(m.full.basis.size());
 
   // Columns a_k of A^-1: the sandwich variance (A^-1 X'X A^-1)_kk = a_k' X'X a_k is a sum of
   // squares over the cells, the diagonal of A^-1 enters the restricted inverse, and the
-  // male block is kept for the differences.
+  // male block is kept for the differences: its sandwich from the cell projections
+  // X a_k, its inverse from the columns themselves.
   const EffectBlock& male = MaleBlock(coding);
   m.maleStart = male.start;
   m.maleCount = male.count;
+  const int males = m.maleCount;
+  const std::size_t cellCount = cells.counts.size();
   std::vector<double> diagInverse(static_cast<std::size_t>(p), std::nan(""));
-  std::vector<double> maleInverse(static_cast<std::size_t>(m.maleCount) * m.maleCount, 0.0);
+  std::vector<double> maleInverse(static_cast<std::size_t>(males) * males, 0.0);
+  std::vector<double> maleProjection(static_cast<std::size_t>(males) * cellCount, 0.0);
   m.diagV.assign(static_cast<std::size_t>(p), std::nan(""));
   std::vector<double> column(static_cast<std::size_t>(p));
   for (int k = 0; k < p && m.full.ok; ++k) {
@@ -276,17 +364,18 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
     column[k] = 1.0;
     m.full.factor.Solve(column);
     diagInverse[k] = column[k];
+    const bool isMale = k >= m.maleStart && k < m.maleStart + males;
     double sandwich = 0.0;
-    for (std::size_t cell = 0; cell < cells.counts.size(); ++cell) {
+    for (std::size_t cell = 0; cell < cellCount; ++cell) {
       double projection = 0.0;
       for (const int c : cells.columns[cell]) projection += column[c];
       sandwich += cells.counts[cell] * projection * projection;
+      if (isMale) maleProjection[static_cast<std::size_t>(k - m.maleStart) * cellCount + cell] = projection;
     }
     m.diagV[k] = sandwich;
-    if (k >= m.maleStart && k < m.maleStart + m.maleCount) {
-      for (int i = 0; i < m.maleCount; ++i) {
-        maleInverse[static_cast<std::size_t>(i) * m.maleCount + (k - m.maleStart)] =
-            column[m.maleStart + i];
+    if (isMale) {
+      for (int i = 0; i < males; ++i) {
+        maleInverse[static_cast<std::size_t>(i) * males + (k - m.maleStart)] = column[m.maleStart + i];
       }
     }
   }
@@ -308,20 +397,26 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
       row[a] = value / gram[a];
       restricted -= row[a] * row[a];
     }
-    m.diagP[k] = restricted;
+    m.diagP[k] = m.complementary ? m.diagV[k] : restricted;
   }
 
   m.parameterInSpace.assign(static_cast<std::size_t>(p), false);
   for (int k = 0; k < p; ++k) m.parameterInSpace[k] = space.Contains({{k, 1}});
 
-  const int males = m.maleCount;
   m.maleP.assign(static_cast<std::size_t>(males) * males, 0.0);
   for (int i = 0; i < males; ++i) {
     const double* ui = m.basisSolved.data() + static_cast<std::size_t>(m.maleStart + i) * q;
+    const double* xi = maleProjection.data() + static_cast<std::size_t>(i) * cellCount;
     for (int j = 0; j <= i; ++j) {
-      const double* uj = m.basisSolved.data() + static_cast<std::size_t>(m.maleStart + j) * q;
-      double value = maleInverse[static_cast<std::size_t>(i) * males + j];
-      for (int a = 0; a < q; ++a) value -= ui[a] * uj[a];
+      double value = 0.0;
+      if (m.complementary) {
+        const double* xj = maleProjection.data() + static_cast<std::size_t>(j) * cellCount;
+        for (std::size_t cell = 0; cell < cellCount; ++cell) value += cells.counts[cell] * xi[cell] * xj[cell];
+      } else {
+        const double* uj = m.basisSolved.data() + static_cast<std::size_t>(m.maleStart + j) * q;
+        value = maleInverse[static_cast<std::size_t>(i) * males + j];
+        for (int a = 0; a < q; ++a) value -= ui[a] * uj[a];
+      }
       m.maleP[static_cast<std::size_t>(i) * males + j] = value;
       m.maleP[static_cast<std::size_t>(j) * males + i] = value;
     }
@@ -339,7 +434,8 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
     const EffectBlock* block = coding.Find(tested.effect);
     Impl::Factor factor{tested.label, 0, {}};
     const std::vector<bool> keep = AllColumnsExcept(p, block);
-    BuildRestrictedSystem(coding, cells, ColumnsOf(keep), RowSpace(p, coding.restrictionRows, keep),
+    const int rank = RowSpace(p, coding.restrictionRows, keep).Rank();
+    BuildRestrictedSystem(coding, cells, keep, rank, BindingRows(coding, cells, keep, rank), false,
                           factor.system, diag);
     factor.df = block->count + factor.system.restrictionRank + m.modelRank - p;
     m.factors.push_back(std::move(factor));

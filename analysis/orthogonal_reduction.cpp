@@ -12,6 +12,12 @@ namespace {
 
 constexpr double kTolerance = 1e-10;
 
+// x_1 - s for a column x with norm s whose entries after the first have the sum of
+// squares rest2.
+double ReflectionHead(double x1, double s, double rest2) {
+  return x1 > 0.0 ? -rest2 / (x1 + s) : x1 - s;
+}
+
 }  // namespace
 
 int HouseholderReduce(double** design, double** responses, int rows, int columns,
@@ -25,11 +31,16 @@ int HouseholderReduce(double** design, double** responses, int rows, int columns
     if (s <= kTolerance) continue;  // dependent on the earlier columns
 
     // v = x - s e_1, scaled to length sqrt(2) so that I - vv' reflects x onto s e_1.
-    double vNorm2 = 0.0;
-    for (int i = r; i < rows; ++i) {
-      v[i] = design[i][g] - (i == r ? s : 0.0);
-      vNorm2 += v[i] * v[i];
+    // Its first entry x_1 - s is computed without cancellation when x_1 > 0, as
+    // -(sum of the other squares) / (x_1 + s) (Golub and Van Loan, Matrix Computations,
+    // algorithm 5.1.1).
+    double rest2 = 0.0;
+    for (int i = r + 1; i < rows; ++i) {
+      v[i] = design[i][g];
+      rest2 += v[i] * v[i];
     }
+    v[r] = ReflectionHead(design[r][g], s, rest2);
+    const double vNorm2 = v[r] * v[r] + rest2;
     if (vNorm2 > 0.0) {
       const double scale = std::sqrt(2.0 / vNorm2);
       for (int i = r; i < rows; ++i) v[i] *= scale;
@@ -93,12 +104,15 @@ void JacobiEigen(double** a, int n, double** vectors, double eps) {
 
   // Passes with a threshold that falls by a factor n; within a pass, sweep the lower
   // triangle row by row and rotate every element above the threshold, until a whole
-  // sweep rotates nothing.
-  if (n > 1) {
+  // sweep rotates nothing. A matrix that is not finite is left as it is, and a pass gives
+  // up after kMaxSweeps sweeps (rounding can keep an element just above a threshold
+  // below the matrix's precision), so that the routine always ends.
+  constexpr int kMaxSweeps = 64;
+  if (n > 1 && std::isfinite(threshold)) {
     while (true) {
       threshold /= n;
       bool rotated = true;
-      while (rotated) {
+      for (int sweep = 0; rotated && sweep < kMaxSweeps; ++sweep) {
         rotated = false;
         for (int j = 1; j < n; ++j) {
           for (int k = 0; k < j; ++k) {
@@ -159,17 +173,19 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
   int r = 0;
   for (int g = 0; g < columns && r < n; ++g) {
     const int pivotCell = cells.cellOfObservation[r];
-    const double* x = column(g);
-    double norm2 = 0.0;
-    for (std::size_t cell = 0; cell < k; ++cell) norm2 += below[cell] * x[cell] * x[cell];
-    const double s = std::sqrt(norm2);
-    if (s <= kTolerance) continue;
-
     // The pivot row r belongs to pivotCell; the other rows below it form the cells with
     // one row fewer in pivotCell.
+    const double* x = column(g);
+    double rest2 = 0.0;
+    for (std::size_t cell = 0; cell < k; ++cell) {
+      const double rows = below[cell] - (static_cast<int>(cell) == pivotCell ? 1 : 0);
+      rest2 += rows * x[cell] * x[cell];
+    }
     const double xr = x[pivotCell];
-    const double vr = xr - s;
-    const double vNorm2 = vr * vr + (norm2 - xr * xr);
+    const double s = std::sqrt(xr * xr + rest2);
+    if (s <= kTolerance) continue;
+    const double vr = ReflectionHead(xr, s, rest2);
+    const double vNorm2 = vr * vr + rest2;
     const double* y = responses.data() + static_cast<std::size_t>(r) * t;
     double* pivotResponse = out.responses.data() + static_cast<std::size_t>(r) * t;
     std::fill(pivotRow.begin(), pivotRow.end(), 0.0);

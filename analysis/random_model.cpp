@@ -149,7 +149,12 @@ class GramFunctions {
       matrixRows.push_back(matrix[g].data());
       vectorRows.push_back(vectors[g].data());
     }
-    JacobiEigen(matrixRows.data(), m, vectorRows.data(), 1e-6);
+    // The class matrix is small: its rotations go on until the off-diagonal entries are
+    // at rounding level of its largest entry, so that the exact tests carry no error from
+    // the decomposition.
+    double scale = 1.0;
+    for (int g = 0; g < m; ++g) scale = std::max(scale, std::fabs(matrix[g][g]));
+    JacobiEigen(matrixRows.data(), m, vectorRows.data(), 1e-13 * scale);
 
     // Z'Z has low.count - s zero eigenvalues, all on the class indicators: the smallest.
     const int nullCount = std::clamp(low.count - s, 0, m);
