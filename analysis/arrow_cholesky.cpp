@@ -5,6 +5,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "analysis/dense_kernels.h"
 #include "analysis/model_coding.h"
 
 namespace quorvel {
@@ -33,17 +34,11 @@ class DisjointSets {
   std::vector<int> parent_;
 };
 
-double Dot(const double* a, const double* b, int n) {
-  double sum = 0.0;
-  for (int k = 0; k < n; ++k) sum += a[k] * b[k];
-  return sum;
-}
-
 // Forward substitution L z = z (row-major lower factor).
 void ForwardSolve(const std::vector<double>& factor, int n, double* z) {
   for (int i = 0; i < n; ++i) {
     const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    z[i] = (z[i] - Dot(row, z, i)) / row[i];
+    z[i] = (z[i] - Dot(row, z, static_cast<std::size_t>(i))) / row[i];
   }
 }
 
@@ -62,12 +57,12 @@ void BackSolve(const std::vector<double>& factor, int n, double* z) {
 bool DenseCholesky(std::vector<double>& a, int n) {
   for (int j = 0; j < n; ++j) {
     double* rowJ = a.data() + static_cast<std::size_t>(j) * n;
-    const double pivot = rowJ[j] - Dot(rowJ, rowJ, j);
+    const double pivot = rowJ[j] - Dot(rowJ, rowJ, static_cast<std::size_t>(j));
     if (!(pivot > 0.0)) return false;
     rowJ[j] = std::sqrt(pivot);
     for (int i = j + 1; i < n; ++i) {
       double* rowI = a.data() + static_cast<std::size_t>(i) * n;
-      rowI[j] = (rowI[j] - Dot(rowI, rowJ, j)) / rowJ[j];
+      rowI[j] = (rowI[j] - Dot(rowI, rowJ, static_cast<std::size_t>(j))) / rowJ[j];
     }
   }
   // Clear the upper triangle so that the factor is exactly L.
@@ -113,7 +108,7 @@ void DenseLUSolve(const std::vector<double>& factor, int n, const std::vector<in
   for (int j = 0; j < n; ++j) std::swap(x[j], x[pivots[j]]);
   for (int i = 0; i < n; ++i) {
     const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    x[i] -= Dot(row, x.data(), i);
+    x[i] -= Dot(row, x.data(), static_cast<std::size_t>(i));
   }
   for (int i = n - 1; i >= 0; --i) {
     const double* row = factor.data() + static_cast<std::size_t>(i) * n;

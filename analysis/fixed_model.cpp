@@ -532,29 +532,42 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
   }
 
   // A hypothesis of one row d: its degrees of freedom and F.
-  auto oneRowTest = [&](bool inSpace, double contrast, double variance, double& f, double& pv) {
+  // A hypothesis of one row d: its degrees of freedom, and F (0 when the row adds no
+  // constraint, which gives p = 1 without evaluating the tail).
+  auto oneRowTest = [&](bool inSpace, double contrast, double variance, double& f) {
     const int df = m.restrictionRank + (inSpace ? 0 : 1) + m.modelRank - p;
     if (df == 0) {
       f = 0.0;
-      pv = 1.0;
       return df;
     }
     const double ssh = restrictedRSS + (inSpace ? 0.0 : contrast * contrast / variance);
     f = fOf(ssh, df);
-    pv = FUpperTail(df, result.errorDF, f);
     return df;
   };
 
-  // Parameter estimates.
+  // Parameter estimates; the tail probabilities of all statistics with the same degrees
+  // of freedom are evaluated together.
   result.estimates.resize(static_cast<std::size_t>(p));
+  std::map<int, std::vector<int>> byDF;
+  std::vector<double> f(static_cast<std::size_t>(p), 0.0);
   for (int k = 0; k < p; ++k) {
     ParameterEstimate& e = result.estimates[k];
     e.estimate = b[k];
     e.stdError = std::sqrt(errorMS * m.diagV[k]);
-    double f = 0.0;
-    oneRowTest(m.parameterInSpace[k], bR[k], m.diagP[k], f, e.p);
-    e.t = std::sqrt(std::max(f, 0.0));
+    const int df = oneRowTest(m.parameterInSpace[k], bR[k], m.diagP[k], f[k]);
+    e.p = 1.0;
+    if (df != 0) byDF[df].push_back(k);
+    e.t = std::sqrt(std::max(f[k], 0.0));
     if (b[k] < 0) e.t = -e.t;
+  }
+  for (const auto& [df, parameters] : byDF) {
+    std::vector<double> statistics;
+    for (const int k : parameters) statistics.push_back(f[k]);
+    std::vector<double> probabilities(statistics.size());
+    FUpperTailMany(df, result.errorDF, statistics, probabilities);
+    for (std::size_t j = 0; j < parameters.size(); ++j) {
+      result.estimates[parameters[j]].p = probabilities[j];
+    }
   }
 
   // Differences between males.
@@ -567,27 +580,19 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
     for (int j = 0; j < i; ++j) {
       const int kj = m.maleStart + j;
       const std::size_t pair = MalePairIndex(i, j);
-      const bool inSpace = m.pairInSpace[pair];
-      const int df = m.restrictionRank + (inSpace ? 0 : 1) + m.modelRank - p;
-      double f = 0.0;
+      const double contrast = bR[ki] - bR[kj];
+      const double variance = m.maleP[static_cast<std::size_t>(i) * males + i] +
+                              m.maleP[static_cast<std::size_t>(j) * males + j] -
+                              2 * m.maleP[static_cast<std::size_t>(i) * males + j];
+      double pairF = 0.0;
+      const int df = oneRowTest(m.pairInSpace[pair], contrast, variance, pairF);
       Significance cls = Significance::None;
-      if (df == 1 && !inSpace) {
-        const double contrast = bR[ki] - bR[kj];
-        const double variance = m.maleP[static_cast<std::size_t>(i) * males + i] +
-                                m.maleP[static_cast<std::size_t>(j) * males + j] -
-                                2 * m.maleP[static_cast<std::size_t>(i) * males + j];
-        f = fOf(restrictedRSS + contrast * contrast / variance, 1);
-        cls = significance.Classify(f);
-      } else {
-        double pv = 1.0;
-        const double contrast = bR[ki] - bR[kj];
-        const double variance = m.maleP[static_cast<std::size_t>(i) * males + i] +
-                                m.maleP[static_cast<std::size_t>(j) * males + j] -
-                                2 * m.maleP[static_cast<std::size_t>(i) * males + j];
-        oneRowTest(inSpace, contrast, variance, f, pv);
-        cls = SignificanceOfOneDF::ClassOf(pv);
+      if (df == 1) {
+        cls = significance.Classify(pairF);
+      } else if (df != 0) {
+        cls = SignificanceOfOneDF::ClassOf(FUpperTail(df, result.errorDF, pairF));
       }
-      double t = std::sqrt(std::max(f, 0.0));
+      double t = std::sqrt(std::max(pairF, 0.0));
       if (b[ki] - b[kj] < 0) t = -t;
       result.maleT[pair] = t;
       result.maleSignificance[pair] = cls;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "analysis/dense_kernels.h"
 #include "analysis/model_coding.h"
 
 namespace quorvel {
@@ -167,45 +168,88 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
     for (int c = 0; c < t; ++c) cellSums[cell * t + c] += responses[static_cast<std::size_t>(i) * t + c];
   }
 
-  std::vector<double> v(k);        // reflection entries of the non-pivot rows of each cell
-  std::vector<double> weight(k);   // v times the number of those rows
-  std::vector<double> pivotRow(static_cast<std::size_t>(columns));
-  int r = 0;
-  for (int g = 0; g < columns && r < n; ++g) {
-    const int pivotCell = cells.cellOfObservation[r];
-    // The pivot row r belongs to pivotCell; the other rows below it form the cells with
-    // one row fewer in pivotCell.
-    const double* x = column(g);
-    double rest2 = 0.0;
-    for (std::size_t cell = 0; cell < k; ++cell) {
-      const double rows = below[cell] - (static_cast<int>(cell) == pivotCell ? 1 : 0);
-      rest2 += rows * x[cell] * x[cell];
+  // Reflections are formed one column at a time but applied to the later columns in
+  // panels: each column receives the reflections of a panel in their order while it is
+  // in cache, which gives every entry the same sequence of operations as reflecting all
+  // columns at every step.
+  struct Reflection {
+    int row = 0;              // its pivot row
+    int pivotCell = 0;
+    bool identity = false;    // the column was already reduced
+    double vPivot = 0.0;      // entry of the pivot row
+    std::vector<double> v;    // entries of the other rows of each cell
+    std::vector<double> weight;  // v times the number of those rows
+  };
+  constexpr std::size_t kPanel = 32;
+  constexpr int kTile = 4;
+  std::vector<Reflection> panel;
+  panel.reserve(kPanel);
+  out.design.reserve(static_cast<std::size_t>(std::min(n, columns)) * columns);
+  auto designEntry = [&](int row, int c) -> double& {
+    return out.design[static_cast<std::size_t>(row) * columns + c];
+  };
+  // Column c takes reflection f: the pivot row's entry is recorded, the cells move.
+  auto reflect = [&](const Reflection& f, int c) {
+    double* col = column(c);
+    if (f.identity) {
+      designEntry(f.row, c) = col[f.pivotCell];
+      return;
     }
-    const double xr = x[pivotCell];
-    const double s = std::sqrt(xr * xr + rest2);
-    if (s <= kTolerance) continue;
-    const double vr = ReflectionHead(xr, s, rest2);
-    const double vNorm2 = vr * vr + rest2;
-    const double* y = responses.data() + static_cast<std::size_t>(r) * t;
-    double* pivotResponse = out.responses.data() + static_cast<std::size_t>(r) * t;
-    std::fill(pivotRow.begin(), pivotRow.end(), 0.0);
-    if (vNorm2 > 0.0) {
-      const double scale = std::sqrt(2.0 / vNorm2);
-      const double vPivot = scale * vr;
+    const double dot = f.vPivot * col[f.pivotCell] + Dot(f.weight.data(), col, k);
+    designEntry(f.row, c) = col[f.pivotCell] - dot * f.vPivot;
+    SubtractScaled(col, f.v.data(), dot, k);
+  };
+
+  int r = 0;
+  int g = 0;
+  while (g < columns && r < n) {
+    panel.clear();
+    // Form up to kPanel reflections, bringing each candidate column up to date first.
+    for (; g < columns && r < n && panel.size() < kPanel; ++g) {
+      for (const Reflection& f : panel) reflect(f, g);
+      const int pivotCell = cells.cellOfObservation[r];
+      // The pivot row r belongs to pivotCell; the other rows below it form the cells with
+      // one row fewer in pivotCell.
+      const double* x = column(g);
+      double rest2 = 0.0;
       for (std::size_t cell = 0; cell < k; ++cell) {
-        v[cell] = scale * x[cell];
-        weight[cell] = (below[cell] - (static_cast<int>(cell) == pivotCell ? 1 : 0)) * v[cell];
+        const double rows = below[cell] - (static_cast<int>(cell) == pivotCell ? 1 : 0);
+        rest2 += rows * x[cell] * x[cell];
       }
-      for (int c = g; c < columns; ++c) {
-        double* col = column(c);
-        double dot = vPivot * col[pivotCell];
-        for (std::size_t cell = 0; cell < k; ++cell) dot += weight[cell] * col[cell];
-        pivotRow[c] = col[pivotCell] - dot * vPivot;
-        for (std::size_t cell = 0; cell < k; ++cell) col[cell] -= dot * v[cell];
+      const double xr = x[pivotCell];
+      const double s = std::sqrt(xr * xr + rest2);
+      if (s <= kTolerance) continue;  // dependent: the column is final
+      const double vr = ReflectionHead(xr, s, rest2);
+      const double vNorm2 = vr * vr + rest2;
+
+      Reflection f;
+      f.row = r;
+      f.pivotCell = pivotCell;
+      f.identity = !(vNorm2 > 0.0);
+      if (!f.identity) {
+        const double scale = std::sqrt(2.0 / vNorm2);
+        f.vPivot = scale * vr;
+        f.v.resize(k);
+        f.weight.resize(k);
+        for (std::size_t cell = 0; cell < k; ++cell) {
+          f.v[cell] = scale * x[cell];
+          f.weight[cell] = (below[cell] - (static_cast<int>(cell) == pivotCell ? 1 : 0)) * f.v[cell];
+        }
       }
+      out.design.resize(out.design.size() + static_cast<std::size_t>(columns), 0.0);
+      out.pivotColumn.push_back(g);
+      reflect(f, g);
+
+      // The responses take the reflection at once.
+      const double* y = responses.data() + static_cast<std::size_t>(r) * t;
+      double* pivotResponse = out.responses.data() + static_cast<std::size_t>(r) * t;
       for (int c = 0; c < t; ++c) {
         const double current = y[c] - shift[pivotCell * t + c];
-        double dot = vPivot * current;
+        if (f.identity) {
+          pivotResponse[c] = current;
+          continue;
+        }
+        double dot = f.vPivot * current;
         for (std::size_t cell = 0; cell < k; ++cell) {
           double sum = cellSums[cell * t + c];
           double rows = below[cell];
@@ -213,21 +257,23 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
             sum -= y[c];
             rows -= 1;
           }
-          dot += v[cell] * (sum - rows * shift[cell * t + c]);
+          dot += f.v[cell] * (sum - rows * shift[cell * t + c]);
         }
-        pivotResponse[c] = current - dot * vPivot;
-        for (std::size_t cell = 0; cell < k; ++cell) shift[cell * t + c] += dot * v[cell];
+        pivotResponse[c] = current - dot * f.vPivot;
+        for (std::size_t cell = 0; cell < k; ++cell) shift[cell * t + c] += dot * f.v[cell];
       }
-    } else {
-      // The column is already reduced: the pivot row keeps its values.
-      for (int c = g; c < columns; ++c) pivotRow[c] = column(c)[pivotCell];
-      for (int c = 0; c < t; ++c) pivotResponse[c] = y[c] - shift[pivotCell * t + c];
+      for (int c = 0; c < t; ++c) cellSums[pivotCell * t + c] -= y[c];
+      below[pivotCell] -= 1;
+      ++r;
+      panel.push_back(std::move(f));
     }
-    out.design.insert(out.design.end(), pivotRow.begin(), pivotRow.end());
-    out.pivotColumn.push_back(g);
-    for (int c = 0; c < t; ++c) cellSums[pivotCell * t + c] -= y[c];
-    below[pivotCell] -= 1;
-    ++r;
+    // The later columns take the panel, a few columns at a time.
+    for (int first = g; first < columns; first += kTile) {
+      const int last = std::min(columns, first + kTile);
+      for (const Reflection& f : panel) {
+        for (int c = first; c < last; ++c) reflect(f, c);
+      }
+    }
   }
   out.rank = r;
 

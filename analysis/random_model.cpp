@@ -31,6 +31,7 @@
 #include <limits>
 #include <map>
 
+#include "analysis/dense_kernels.h"
 #include "analysis/orthogonal_reduction.h"
 #include "analysis/report_text.h"
 #include "numeric/f_distribution.h"
@@ -69,9 +70,7 @@ Dense Gram(const Dense& z) {
     const double* zu = z.Row(u);
     for (int v = 0; v <= u; ++v) {
       const double* zv = z.Row(v);
-      double sum = 0.0;
-      for (int c = 0; c < z.cols; ++c) sum += zu[c] * zv[c];
-      g.Row(u)[v] = sum;
+      g.Row(u)[v] = Dot(zu, zv, static_cast<std::size_t>(z.cols));
     }
   }
   return g;

@@ -4,7 +4,9 @@
 // underflow nor overflow.
 #include "numeric/f_distribution.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace quorvel {
 namespace {
@@ -62,23 +64,46 @@ double ToDouble(Scaled s) {
 // 1 + t(start) + t(start + 2) + ..., t(k) = t(k - 2) * q * k / (k - offset), with the
 // running term and sum sharing one scale. When the sum grows past 2^kLimit both are
 // scaled down; a term far below the sum may then lose low bits, which cannot change
-// the sum.
-Scaled SeriesScaled(int offset, double q, int start, int end) {
-  double term = 1.0;
-  double sum = 1.0;
-  long e = 0;
+// the sum. The series of several q are summed side by side: each lane goes through
+// exactly the operations of its own series, but the lanes are independent, so the
+// loop over them pipelines (the series of one q is a chain of dependent divisions).
+__attribute__((target_clones("avx2", "default")))
+void SeriesScaledMany(int offset, const double* q, std::size_t lanes, int start, int end,
+                      Scaled* out) {
+  std::vector<double> termStorage(lanes, 1.0);
+  std::vector<double> sumStorage(lanes, 1.0);
+  std::vector<long> e(lanes, 0);
+  double* __restrict term = termStorage.data();
+  double* __restrict sum = sumStorage.data();
+  const double* __restrict factor = q;
   for (long long k = start; k <= end; k += 2) {
-    term = term * q * static_cast<double>(k) / static_cast<double>(k - offset);
-    sum += term;
-    if (std::fabs(sum) > kHigh && std::isfinite(sum)) {
-      term = std::ldexp(term, -kLimit);
-      sum = std::ldexp(sum, -kLimit);
-      e += kLimit;
+    const double kd = static_cast<double>(k);
+    const double denominator = static_cast<double>(k - offset);
+    int large = 0;
+    for (std::size_t j = 0; j < lanes; ++j) {
+      term[j] = term[j] * factor[j] * kd / denominator;
+      sum[j] += term[j];
+      large |= std::fabs(sum[j]) > kHigh;
+    }
+    if (large == 0) continue;
+    for (std::size_t j = 0; j < lanes; ++j) {
+      if (std::fabs(sum[j]) > kHigh && std::isfinite(sum[j])) {
+        term[j] = std::ldexp(term[j], -kLimit);
+        sum[j] = std::ldexp(sum[j], -kLimit);
+        e[j] += kLimit;
+      }
     }
   }
-  Scaled s{sum, e};
-  Normalise(s);
-  return s;
+  for (std::size_t j = 0; j < lanes; ++j) {
+    out[j] = {sum[j], e[j]};
+    Normalise(out[j]);
+  }
+}
+
+Scaled SeriesScaled(int offset, double q, int start, int end) {
+  Scaled result;
+  SeriesScaledMany(offset, &q, 1, start, end, &result);
+  return result;
 }
 
 // x raised to the real power h. The library power where its result is a normal double;
@@ -119,40 +144,71 @@ double FTailSeries(int offset, double q, int start, int end) {
 }
 
 double FUpperTail(int df1, int df2, double f) {
-  if (f < 0.0) return 1.0;
-  const double x = df2 / (df1 * f + df2);
-  double result;
+  double result = 0.0;
+  FUpperTailMany(df1, df2, std::span<const double>(&f, 1), std::span<double>(&result, 1));
+  return result;
+}
+
+void FUpperTailMany(int df1, int df2, std::span<const double> f, std::span<double> p) {
+  const std::size_t n = std::min(f.size(), p.size());
+  std::vector<double> x(n);
+  std::vector<double> q(n);
+  std::vector<Scaled> series(n);
+  for (std::size_t j = 0; j < n; ++j) x[j] = df2 / (df1 * f[j] + df2);
   if (df1 % 2 == 0) {
     // Even numerator degrees of freedom: x^(df2/2) times a series in 1 - x.
-    result =
-        ToDouble(Mul(PowScaled(x, df2 * 0.5), SeriesScaled(df2 - 2, 1.0 - x, df2, df1 + df2 - 4)));
+    for (std::size_t j = 0; j < n; ++j) q[j] = 1.0 - x[j];
+    SeriesScaledMany(df2 - 2, q.data(), n, df2, df1 + df2 - 4, series.data());
+    for (std::size_t j = 0; j < n; ++j) p[j] = ToDouble(Mul(PowScaled(x[j], df2 * 0.5), series[j]));
   } else if (df2 % 2 == 0) {
     // Odd numerator, even denominator: 1 - (1 - x)^(df1/2) times a series in x.
-    result = 1.0 - ToDouble(Mul(PowScaled(1.0 - x, df1 * 0.5),
-                                SeriesScaled(df1 - 2, x, df1, df1 + df2 - 4)));
+    SeriesScaledMany(df1 - 2, x.data(), n, df1, df1 + df2 - 4, series.data());
+    for (std::size_t j = 0; j < n; ++j) {
+      p[j] = 1.0 - ToDouble(Mul(PowScaled(1.0 - x[j], df1 * 0.5), series[j]));
+    }
   } else {
     // Both odd: the Student t probability a of angle theta, and the correction d.
-    const double theta = std::atan(std::sqrt(df1 * f / df2));
-    const double s = std::sin(theta);
-    const double c = std::cos(theta);
-    double a = theta / kHalfPi;
-    if (df2 > 1) a = a + s * c * ToDouble(SeriesScaled(-1, c * c, 2, df2 - 3)) / kHalfPi;
-    if (df1 == 1) {
-      result = 1.0 - a;
-    } else {
-      Scaled d = Mul(SeriesScaled(df2 - 2, s * s, df2 + 1, df1 + df2 - 4), 4.0);
-      d = Mul(d, s);
-      d = Mul(d, IntPowScaled(c, df2));
+    std::vector<double> s(n);
+    std::vector<double> c(n);
+    std::vector<double> theta(n);
+    for (std::size_t j = 0; j < n; ++j) {
+      theta[j] = std::atan(std::sqrt(df1 * f[j] / df2));
+      s[j] = std::sin(theta[j]);
+      c[j] = std::cos(theta[j]);
+      q[j] = c[j] * c[j];
+    }
+    if (df2 > 1) SeriesScaledMany(-1, q.data(), n, 2, df2 - 3, series.data());
+    std::vector<Scaled> second(n);
+    if (df1 != 1) {
+      for (std::size_t j = 0; j < n; ++j) q[j] = s[j] * s[j];
+      SeriesScaledMany(df2 - 2, q.data(), n, df2 + 1, df1 + df2 - 4, second.data());
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+      double a = theta[j] / kHalfPi;
+      if (df2 > 1) a = a + s[j] * c[j] * ToDouble(series[j]) / kHalfPi;
+      if (df1 == 1) {
+        p[j] = 1.0 - a;
+        continue;
+      }
+      Scaled d = Mul(second[j], 4.0);
+      d = Mul(d, s[j]);
+      d = Mul(d, IntPowScaled(c[j], df2));
       d = Div(d, kPi);
       if (df2 == 1) {
-        result = (1.0 - a) + ToDouble(d) * 0.5;
+        p[j] = (1.0 - a) + ToDouble(d) * 0.5;
       } else {
         for (int k = 2; k <= (df2 - 1) / 2; ++k) d = Div(Mul(d, static_cast<double>(k)), k - 0.5);
-        result = (1.0 - a) + ToDouble(d);
+        p[j] = (1.0 - a) + ToDouble(d);
       }
     }
   }
-  return result < 0.0 ? 0.0 : result;
+  for (std::size_t j = 0; j < n; ++j) {
+    if (f[j] < 0.0) {
+      p[j] = 1.0;
+    } else if (p[j] < 0.0) {
+      p[j] = 0.0;
+    }
+  }
 }
 
 }  // namespace quorvel
