@@ -12,6 +12,7 @@
 #include <QTextDocument>
 #include <QTextFragment>
 #include <QTextImageFormat>
+#include <QTextTable>
 #include <QUrl>
 
 #include <cstdio>
@@ -66,6 +67,20 @@ void ShrinkCodeBlocks(QTextDocument& document) {
   }
 }
 
+// Gives tables padded cells with single rules between them.
+void PadTables(QTextDocument& document) {
+  for (QTextFrame* frame : document.rootFrame()->childFrames()) {
+    auto* table = qobject_cast<QTextTable*>(frame);
+    if (table == nullptr) continue;
+    QTextTableFormat format = table->format();
+    format.setCellPadding(4);
+    format.setCellSpacing(0);
+    format.setBorderCollapse(true);
+    format.setBorder(0.5);
+    table->setFormat(format);
+  }
+}
+
 int WriteManual(const QString& source, const QString& target) {
   QString markdown;
   if (!ReadText(source, markdown)) {
@@ -81,6 +96,7 @@ int WriteManual(const QString& source, const QString& target) {
   document.setMarkdown(markdown);
   FitImages(document, folder);
   ShrinkCodeBlocks(document);
+  PadTables(document);
 
   QPdfWriter writer(target);
   writer.setTitle(QStringLiteral("Quorvel Manual"));
