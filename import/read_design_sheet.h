@@ -24,9 +24,10 @@ struct DesignSheet {
   int cols = 0;                         // data region columns
 };
 
-// Validates the grid of a first worksheet. On success fills `sheet` and returns nothing;
-// on failure returns the message text, and `sheet` holds no meaningful data. The caller
-// replaces its data set only on success, so a failed import never mixes two sheets.
+// Validates the grid of a first worksheet into a new data set. On success replaces `sheet`
+// whole and returns nothing; on failure returns the message text and leaves `sheet` as it
+// was, so a failed import never mixes two sheets. Reads the grid only through the
+// read-only CellAt, which never grows it.
 std::optional<std::string> ReadDesignSheet(const Kalvex::SheetGrid& grid, DesignSheet& sheet);
 
 }  // namespace quorvel

@@ -108,11 +108,11 @@ void RunAnalysis(Session& session, ModelKind required) {
 
 void OnAnalysisTick(Session& session) {
   AppState& state = session.state;
-  ++state.tickCount;
+  const int ticks = ++state.tickCount;
   // finishTick is the worker's last store: acquiring it makes the run's other results
   // (line metrics, status, DisplayMode) visible here.
   const int finishTick = state.finishTick.load(std::memory_order_acquire);
-  const bool finished = state.tickCount >= finishTick;
+  const bool finished = ticks >= finishTick;
 
   // A report that could not be created: no "Please wait" second, the view goes back to
   // what it showed before the run. The run ends before the message box, which is modal
@@ -125,7 +125,7 @@ void OnAnalysisTick(Session& session) {
     return;
   }
 
-  if (state.tickCount < finishTick + kHandOffTicks) {
+  if (ticks < finishTick + kHandOffTicks) {
     session.platform.InvalidateView();
     return;
   }

@@ -25,7 +25,7 @@ std::string ReadBytes(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string Xls(const std::string& name) { return std::string(QUORVEL_TEST_DATA) + "/xls/" + name; }
+std::string Xls(const std::string& name) { return std::string(QUORVEL_TEST_DATA) + "/xls/fixtures/" + name; }
 
 struct Result {
   int exitCode = -1;

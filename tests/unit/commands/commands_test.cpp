@@ -33,7 +33,7 @@ class CommandsTest : public ::testing::Test {
 
   // Opens a copy of a test workbook placed in the temporary folder.
   void Open(const std::string& name) {
-    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / name, folder_ / name, fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / name, folder_ / name, fs::copy_options::overwrite_existing);
     platform_.ChooseNextOpen((folder_ / name).string());
     OpenCommand(session_);
     ASSERT_EQ(session_.state.displayMode.load(), DisplayMode::Echo) << name;
@@ -83,7 +83,7 @@ TEST_F(CommandsTest, RunFinishingBeforeTheFirstTickHandsOverAtTickFive) {
   EXPECT_EQ(platform_.scrollHeight, 20 * lines + 50);
   EXPECT_TRUE(platform_.runningTimers.empty());
   EXPECT_EQ(state.finishTick.load(), 10'000'000);
-  EXPECT_EQ(state.tickCount, 0);
+  EXPECT_EQ(state.tickCount.load(), 0);
   EXPECT_FALSE(session_.runInProgress);
 }
 

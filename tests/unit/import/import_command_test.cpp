@@ -36,7 +36,7 @@ class OpenCommandTest : public ::testing::Test {
   fs::path ChooseWorkbook(const std::string& name, const fs::path& subfolder = {}) {
     const fs::path target = folder_ / subfolder / name;
     fs::create_directories(target.parent_path());
-    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / name, target, fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / name, target, fs::copy_options::overwrite_existing);
     platform_.ChooseNextOpen(target.string());
     return target;
   }

@@ -1,0 +1,72 @@
+// Cholesky factorisation of the normal matrices of a design in "arrow" form: the
+// parameters of the lowest effect block fall into small independent groups, every other
+// parameter sits in a dense border.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+namespace quorvel {
+
+struct DesignCells;
+
+// A symmetric positive definite matrix over `size` local indices, held as:
+//  - bottom indices split into groups whose mutual entries are dense blocks and which
+//    are coupled to nothing but the border (no entries between groups);
+//  - border indices with a dense block;
+//  - sparse couplings between each bottom index and border indices.
+// Build it with AssembleNormalMatrix.
+struct ArrowMatrix {
+  int size = 0;
+  std::vector<int> groupOf;     // per index: its group, or -1 for a border index
+  std::vector<int> slotOf;      // per index: position within its group or in the border
+  std::vector<std::vector<int>> groups;             // indices of each group, ascending
+  std::vector<std::vector<double>> groupBlocks;     // each group's dense block, row-major
+  std::vector<int> border;                           // border indices, ascending
+  std::vector<double> borderBlock;                   // dense, row-major
+  // couplings[k] for bottom index k: pairs (border slot, value), border slots ascending.
+  std::vector<std::vector<std::pair<int, double>>> couplings;
+};
+
+// Assembles A = X'X + R'R restricted to the given parameters (`columns`, ascending, a
+// subset of 0 .. p-1; local index k stands for columns[k]). X is given by its distinct
+// rows and their counts, R by its rows as column lists. Parameters in [bottomStart,
+// bottomEnd) are the bottom; they are grouped by the restriction rows that join them.
+ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
+                                 const std::vector<std::vector<int>>& restrictionRows,
+                                 int parameterCount, std::span<const int> columns,
+                                 int bottomStart, int bottomEnd);
+
+// The Cholesky factor of an ArrowMatrix, L L' = A, computed group by group and then on
+// the Schur complement of the border.
+class ArrowCholesky {
+ public:
+  // Factorises a; false when a pivot is not positive (the matrix is singular or not
+  // positive definite); the factor is then unusable.
+  bool Factor(const ArrowMatrix& a);
+  // Solves A x = b in place (x holds b on entry); x has a.size entries.
+  void Solve(std::span<double> x) const;
+  int Size() const { return size_; }
+
+ private:
+  struct Group {
+    std::vector<int> indices;    // local indices of the group
+    std::vector<double> factor;  // lower Cholesky factor, row-major
+    std::vector<int> touched;    // border slots the group is coupled to
+    std::vector<double> coupling;  // L_g^-1 A_{g,touched}, rows = group, row-major
+  };
+
+  int size_ = 0;
+  std::vector<Group> groups_;
+  std::vector<int> border_;
+  std::vector<double> borderFactor_;  // Cholesky factor of the Schur complement
+};
+
+// Dense lower Cholesky factorisation in place of an n x n row-major matrix; false when a
+// pivot is not positive.
+bool DenseCholesky(std::vector<double>& a, int n);
+// Solves L L' x = b in place with a factor from DenseCholesky.
+void DenseCholeskySolve(const std::vector<double>& factor, int n, std::span<double> x);
+
+}  // namespace quorvel

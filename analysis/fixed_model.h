@@ -1,0 +1,84 @@
+// Fixed-model analysis: least squares under sum-to-zero restrictions, adjusted factor
+// tests, parameter estimates with t tests, and t tests between every two males.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "analysis/model_coding.h"
+
+namespace quorvel {
+
+struct FactorTest {
+  const char* label;
+  int df = 0;
+  double ss = 0;  // increase of the error sum of squares under the hypothesis
+  double ms = 0;
+  double f = 0;
+  double p = 0;
+};
+
+struct ParameterEstimate {
+  double estimate = 0;
+  double stdError = 0;
+  double t = 0;
+  double p = 0;
+};
+
+// Significance class of a male difference: its p above 0.05, between 0.01 and 0.05 (both
+// included), or below 0.01.
+enum class Significance : std::uint8_t { None = 0, Five = 1, One = 2 };
+
+struct FixedTraitResult {
+  int modelDF = 0;
+  int errorDF = 0;
+  int totalDF = 0;
+  double modelSS = 0, modelMS = 0, modelF = 0, modelP = 0;
+  double errorSS = 0, errorMS = 0;
+  double totalSS = 0;
+  std::vector<FactorTest> factors;          // in print order
+  std::vector<ParameterEstimate> estimates; // in parameter order
+  // Male differences, lower triangle: row male i, column male j < i at i(i-1)/2 + j.
+  std::vector<double> maleT;
+  std::vector<Significance> maleSignificance;
+};
+
+// Index of the male pair (row i, column j), j < i, in the lower-triangle arrays.
+inline std::size_t MalePairIndex(int i, int j) {
+  return static_cast<std::size_t>(i) * static_cast<std::size_t>(i - 1) / 2 + static_cast<std::size_t>(j);
+}
+
+// Everything of the fixed-model fit that does not depend on trait values, computed once
+// per run from the design's structure: the normal matrix and its factorisation, exact
+// ranks and degrees of freedom, the sampling-variance factors of estimates and male
+// differences, and the normal matrices of the factor tests. Fit then costs, per trait, a
+// few solves and one pass over the parameters and male pairs.
+class FixedModel {
+ public:
+  // diag receives "fail\n" when a normal matrix is numerically singular.
+  FixedModel(const ModelCoding& coding, const DesignCells& cells, std::FILE* diag = stdout);
+  ~FixedModel();
+  FixedModel(const FixedModel&) = delete;
+  FixedModel& operator=(const FixedModel&) = delete;
+
+  int ModelRank() const;
+  // The analysis of one trait (its N values in observation order).
+  FixedTraitResult Fit(std::span<const double> y) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+// Appends the four fixed-model sections of trait `traitNumber` (1-based) to out.
+void WriteFixedTrait(std::string& out, const ModelCoding& coding, int traitNumber,
+                     const FixedTraitResult& result);
+
+// The male block of the t tables: the M parameters.
+const EffectBlock& MaleBlock(const ModelCoding& coding);
+
+}  // namespace quorvel

@@ -1,0 +1,59 @@
+// The cells dump: its line format, text escapes and the refusal of an unreadable file.
+#include "cli/cells_command.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/support/cfb_builder.h"
+
+namespace quorvel {
+namespace {
+
+using namespace quorvel::testing;
+
+std::filesystem::path WriteTemp(const std::string& name, const Bytes& bytes) {
+  const auto path = std::filesystem::temp_directory_path() / ("quorvel_cells_" + std::to_string(::getpid()) + name);
+  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                              static_cast<std::streamsize>(bytes.size()));
+  return path;
+}
+
+TEST(CellsCommand, PrintsEveryNonEmptyCellWithEscapedText) {
+  Bytes strings = biff::SstString8("a\tb\\c\r\nd");
+  Append(strings, biff::SstString16(u"\u00E9t\u00E9 \U0001F600"));
+  Bytes sheet = biff::Dimensions(0, 3, 0, 3);
+  Append(sheet, biff::Row(0));
+  Append(sheet, biff::LabelSst(0, 2, 0));
+  Append(sheet, biff::LabelSst(1, 0, 1));
+  Append(sheet, biff::Rk(1, 1, static_cast<std::uint32_t>(-12 * 4) | 2u));
+  Append(sheet, biff::Number(2, 2, 0.1));
+  const auto path = WriteTemp("ok.xls", biff::WorkbookFile(biff::Sst(2, strings), {sheet, {}}));
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunCellsCommand(path.c_str(), out, err), 0);
+  std::filesystem::remove(path);
+  EXPECT_EQ(out.str(),
+            "# sheet 0: 3 x 3\n"
+            "0\t2\tText\ta\\tb\\\\c\\r\\nd\n"
+            "1\t0\tWideText\t\xC3\xA9t\xC3\xA9 \xF0\x9F\x98\x80\n"
+            "1\t1\tInteger\t-12\n"
+            "2\t2\tReal\t0.10000000000000001\n"
+            "# sheet 1: 0 x 0\n");
+  EXPECT_EQ(err.str(), "");
+}
+
+TEST(CellsCommand, UnreadableFileIsADataError) {
+  const auto path = WriteTemp("bad.xls", Bytes(600, 0x20));
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunCellsCommand(path.c_str(), out, err), 1);
+  std::filesystem::remove(path);
+  EXPECT_EQ(out.str(), "");
+  EXPECT_EQ(err.str(), "Data Error!\n");
+}
+
+}  // namespace
+}  // namespace quorvel
