@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QSettings>
@@ -96,7 +97,7 @@ DialogSeen TriggerAndChooseFile(QAction* action, const QString& path) {
       return;
     }
     dialog->selectFile(path);
-    dialog->accept();
+    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, reached through the public slot
   });
   action->trigger();
   return seen;
@@ -358,17 +359,22 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   }
   QVERIFY(checked >= 5);
 
-  // Scrolled by three lines, the fourth line of the report is at the top.
+  // Scrolled down by 60 pixels, line k moves up to 20k - 40: line 2 is the top row.
   view_->verticalScrollBar()->setValue(60);
   const QImage scrolled = view_->viewport()->grab().toImage();
-  QCOMPARE(FirstInk(scrolled, 0, background) >= 0, !lines[3].trimmed().isEmpty());
   view_->verticalScrollBar()->setValue(0);
+  QCOMPARE(FirstInk(scrolled, 0, background) >= 0, !lines[2].trimmed().isEmpty());
+  QCOMPARE(FirstInk(scrolled, 20, background) >= 0, !lines[3].trimmed().isEmpty());
 }
 
 void MainWindowTest::pleaseWaitFollowsTheClientCentreAndScroll() {
   AppState& state = TheSession().state;
   const DisplayMode shown = state.displayMode.load();
   state.displayMode.store(DisplayMode::Waiting);
+  const auto restore = qScopeGuard([this, &state, shown] {
+    state.displayMode.store(shown);
+    view_->verticalScrollBar()->setValue(0);
+  });
 
   auto magentaRows = [](const QImage& image) {
     int top = -1;
@@ -397,7 +403,6 @@ void MainWindowTest::pleaseWaitFollowsTheClientCentreAndScroll() {
   view_->verticalScrollBar()->setValue(40);
   const QRect moved = magentaRows(view_->viewport()->grab().toImage());
   QCOMPARE(moved.top(), ink.top() - 40);
-  view_->verticalScrollBar()->setValue(0);
 
   // Every repaint advances the dots: 100 to 142 in steps of 7, then back to 100.
   QList<int> phases;
@@ -411,7 +416,6 @@ void MainWindowTest::pleaseWaitFollowsTheClientCentreAndScroll() {
     QCOMPARE(phases[k], expected);
   }
   QVERIFY(start >= 100 && start <= 142);
-  state.displayMode.store(shown);
 }
 
 void MainWindowTest::saveAsCopiesTheReportAndMovesTheDialogFolder() {
