@@ -169,44 +169,70 @@ class GramFunctions {
   // The smallest eigenvalue of Gs.
   double Smallest() const { return smallest_; }
 
-  // f(Gs) x for the s-vector x, with f given as h(l) = f(l) / l on the eigenvalues l.
+  // f(Gs) X for the columns of X (s rows), with f given as h(l) = f(l) / l on the
+  // eigenvalues l. Z is streamed once for all columns.
   template <typename H>
-  std::vector<double> Apply(const std::vector<double>& x, H h) const {
+  Dense Apply(const Dense& x, H h) const {
     const int s = z_.rows;
     const int n = z_.cols;
+    const int b = x.cols;
     const int m = static_cast<int>(classSize_.size());
-    std::vector<double> y(static_cast<std::size_t>(n), 0.0);  // Z'x
+    Dense y(n, b);  // Z'X
     for (int r = 0; r < s; ++r) {
-      const double* row = z_.Row(r);
-      const double xr = x[r];
-      for (int c = 0; c < n; ++c) y[c] += row[c] * xr;
+      const double* zr = z_.Row(r);
+      const double* xr = x.Row(r);
+      for (int c = 0; c < n; ++c) {
+        const double zc = zr[c];
+        if (zc == 0.0) continue;
+        double* yc = y.Row(c);
+        for (int j = 0; j < b; ++j) yc[j] += zc * xr[j];
+      }
     }
-    // h(Z'Z) y: within classes, then on the class indicators.
-    std::vector<double> classSum(static_cast<std::size_t>(m), 0.0);
-    for (int c = 0; c < n; ++c) classSum[classOfColumn_[c]] += y[c];
-    std::vector<double> hy(static_cast<std::size_t>(n), 0.0);
+    // h(Z'Z) Y: within classes, then on the class indicators.
+    Dense classSum(m, b);
     for (int c = 0; c < n; ++c) {
-      const int g = classOfColumn_[c];
-      if (classSize_[g] >= 2) hy[c] = h(classValue_[g]) * (y[c] - classSum[g] / classSize_[g]);
+      double* sum = classSum.Row(classOfColumn_[c]);
+      const double* yc = y.Row(c);
+      for (int j = 0; j < b; ++j) sum[j] += yc[j];
     }
-    std::vector<double> coordinates(static_cast<std::size_t>(m), 0.0);
+    Dense coordinates(m, b);
+    std::vector<double> dot(static_cast<std::size_t>(b));
     for (int k = 0; k < m; ++k) {
       if (classEigen_[k] == 0.0) continue;
-      double dot = 0.0;
-      for (int g = 0; g < m; ++g) dot += classVectors_[g][k] * classSum[g] / std::sqrt(double(classSize_[g]));
-      dot *= h(classEigen_[k]);
-      for (int g = 0; g < m; ++g) coordinates[g] += classVectors_[g][k] * dot;
+      std::fill(dot.begin(), dot.end(), 0.0);
+      for (int g = 0; g < m; ++g) {
+        const double a = classVectors_[g][k] / std::sqrt(static_cast<double>(classSize_[g]));
+        const double* sum = classSum.Row(g);
+        for (int j = 0; j < b; ++j) dot[j] += a * sum[j];
+      }
+      const double hk = h(classEigen_[k]);
+      for (int g = 0; g < m; ++g) {
+        const double a = classVectors_[g][k] * hk;
+        double* coordinate = coordinates.Row(g);
+        for (int j = 0; j < b; ++j) coordinate[j] += a * dot[j];
+      }
     }
     for (int c = 0; c < n; ++c) {
       const int g = classOfColumn_[c];
-      hy[c] += coordinates[g] / std::sqrt(static_cast<double>(classSize_[g]));
+      const double within = classSize_[g] >= 2 ? h(classValue_[g]) : 0.0;
+      const double norm = std::sqrt(static_cast<double>(classSize_[g]));
+      const double* sum = classSum.Row(g);
+      const double* coordinate = coordinates.Row(g);
+      double* yc = y.Row(c);
+      for (int j = 0; j < b; ++j) {
+        yc[j] = within * (yc[j] - sum[j] / classSize_[g]) + coordinate[j] / norm;
+      }
     }
-    std::vector<double> result(static_cast<std::size_t>(s), 0.0);  // Z h y
+    Dense result(s, b);  // Z h Y
     for (int r = 0; r < s; ++r) {
-      const double* row = z_.Row(r);
-      double sum = 0.0;
-      for (int c = 0; c < n; ++c) sum += row[c] * hy[c];
-      result[r] = sum;
+      const double* zr = z_.Row(r);
+      double* out = result.Row(r);
+      for (int c = 0; c < n; ++c) {
+        const double zc = zr[c];
+        if (zc == 0.0) continue;
+        const double* yc = y.Row(c);
+        for (int j = 0; j < b; ++j) out[j] += zc * yc[j];
+      }
     }
     return result;
   }
@@ -396,34 +422,30 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
     auto equaliser = [smallest](double l) { return std::sqrt(std::max(0.0, 1.0 / smallest - 1.0 / l)) / l; };
 
     // Transformed responses w = Gs^-1/2 y_S + W e, one column per trait.
-    Dense w(s, traits);
-    for (int i = 0; i < traits; ++i) {
-      std::vector<double> yS(static_cast<std::size_t>(s));
-      std::vector<double> residual(static_cast<std::size_t>(s));
-      for (int r = 0; r < s; ++r) {
-        yS[r] = reduced.ResponseRow(leadingRows + r)[i];
-        residual[r] = reduced.ResponseRow(top + r)[i];
-      }
-      const std::vector<double> a = gs.Apply(yS, inverseRoot);
-      const std::vector<double> b = gs.Apply(residual, equaliser);
-      for (int r = 0; r < s; ++r) w.Row(r)[i] = a[r] + b[r];
+    Dense yS(s, traits);
+    Dense residual(s, traits);
+    for (int r = 0; r < s; ++r) {
+      std::copy_n(reduced.ResponseRow(leadingRows + r), traits, yS.Row(r));
+      std::copy_n(reduced.ResponseRow(top + r), traits, residual.Row(r));
     }
+    Dense w = gs.Apply(yS, inverseRoot);
+    const Dense added = gs.Apply(residual, equaliser);
+    for (std::size_t k = 0; k < w.data.size(); ++k) w.data[k] += added.data[k];
 
     // One exact test: the transformed design on the given term blocks, reduced together
     // with w; numerator and denominator are sums of squares over row ranges.
     auto exactTest = [&](std::vector<int> blocks, int numFirst, int numDf, int denDf, int target) {
       int width = 0;
       for (const int x : blocks) width += termBlock[x]->count;
-      Dense xs(s, width);
-      int at = 0;
-      for (const int x : blocks) {
-        for (int c = termBlock[x]->start; c < termBlock[x]->start + termBlock[x]->count; ++c, ++at) {
-          std::vector<double> column(static_cast<std::size_t>(s));
-          for (int r = 0; r < s; ++r) column[r] = reduced.DesignRow(leadingRows + r)[c];
-          const std::vector<double> transformed = gs.Apply(column, inverseRoot);
-          for (int r = 0; r < s; ++r) xs.Row(r)[at] = transformed[r];
+      Dense columns(s, width);
+      for (int r = 0; r < s; ++r) {
+        double* to = columns.Row(r);
+        for (const int x : blocks) {
+          const double* from = reduced.DesignRow(leadingRows + r) + termBlock[x]->start;
+          to = std::copy_n(from, termBlock[x]->count, to);
         }
       }
+      Dense xs = gs.Apply(columns, inverseRoot);
       Dense responses = w;
       std::vector<double*> designRows;
       std::vector<double*> responseRows;

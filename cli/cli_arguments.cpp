@@ -16,7 +16,8 @@ const char* CliUsageText() {
          "      layout fits), writes the report result.txt and prints it.\n"
          "        --model 1   yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt\n"
          "                    (columns Block, Male, Female, Repeat, Trait1, ...)\n"
-         "        --model 2   yijkl = u + Bi + Mj + Fjk + eijkl (Block, Male, Female, Trait1, ...)\n"
+         "        --model 2   yijkl = u + Bi + Mj + Fjk + eijkl (Block, Male, Female, Trait1, "
+         "...)\n"
          "        --model 3   yijk = u + Mi + Fij + eijk (Male, Female, Trait1, ...)\n"
          "  cells FILE.xls\n"
          "      Lists the decoded cells of every worksheet.\n"
@@ -30,7 +31,8 @@ const char* CliUsageText() {
          "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time stamp.\n";
 }
 
-std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& args, std::string& error) {
+std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& args,
+                                              std::string& error) {
   CliArguments parsed;
   if (args.empty()) {
     error = "no command given (try --help)";

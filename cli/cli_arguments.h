@@ -23,6 +23,7 @@ const char* CliUsageText();
 
 // Parses the arguments after the program name. On misuse returns nothing and sets `error`
 // to a one-line explanation (without the program's name or a line end).
-std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& args, std::string& error);
+std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& args,
+                                              std::string& error);
 
 }  // namespace quorvel

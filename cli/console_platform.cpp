@@ -1,10 +1,10 @@
 // The command-line front end's window system.
 #include "cli/console_platform.h"
 
-#include <thread>
-
 #include <limits.h>
 #include <unistd.h>
+
+#include <thread>
 
 namespace quorvel {
 

@@ -1,45 +1,49 @@
-// quorvel-cli: the command-line front end. The first argument names a subcommand; each
-// subcommand takes its own arguments.
-#include <cstring>
+// quorvel-cli: the command-line front end. The first argument names a subcommand; the
+// Open and Model commands of the desktop program run here without a window.
+#include <cstdio>
 #include <iostream>
-#include <span>
+#include <string>
+#include <vector>
 
 #include "cli/cells_command.h"
+#include "cli/cli_arguments.h"
+#include "cli/workbook_commands.h"
 
 namespace {
 
 constexpr int kUsageError = 2;
 
-struct Subcommand {
-  const char* name;
-  const char* arguments;    // shown in the usage text
-  int argumentCount;        // arguments after the subcommand's name
-  int (*run)(std::span<char*> arguments);
-};
-
-int RunCells(std::span<char*> arguments) { return quorvel::RunCellsCommand(arguments[0], std::cout, std::cerr); }
-
-constexpr Subcommand kSubcommands[] = {
-    {"cells", "FILE.xls", 1, RunCells},
-};
-
-int Usage() {
-  std::cerr << "usage:\n";
-  for (const Subcommand& subcommand : kSubcommands) {
-    std::cerr << "  quorvel-cli " << subcommand.name << ' ' << subcommand.arguments << '\n';
-  }
+int UsageError(const std::string& error) {
+  std::cerr << "quorvel-cli: " << error << "\n"
+            << "usage: quorvel-cli import FILE.xls [--output-dir DIR]\n"
+            << "       quorvel-cli analyze FILE.xls [--model 1|2|3] [--output-dir DIR]\n"
+            << "       quorvel-cli cells FILE.xls\n"
+            << "       quorvel-cli --help | --version\n";
   return kUsageError;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  for (const Subcommand& subcommand : kSubcommands) {
-    if (std::strcmp(argv[1], subcommand.name) != 0) continue;
-    if (argc - 2 != subcommand.argumentCount) return Usage();
-    return subcommand.run(std::span<char*>(argv + 2, static_cast<std::size_t>(argc - 2)));
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::string error;
+  const std::optional<quorvel::CliArguments> parsed = quorvel::ParseCliArguments(args, error);
+  if (!parsed) return UsageError(error);
+
+  const quorvel::WorkbookCommandOptions& options = parsed->options;
+  switch (parsed->command) {
+    case quorvel::CliCommand::Help:
+      std::fputs(quorvel::CliUsageText(), stdout);
+      return 0;
+    case quorvel::CliCommand::Version:
+      std::fputs(quorvel::kCliVersionText, stdout);
+      return 0;
+    case quorvel::CliCommand::Cells:
+      return quorvel::RunCellsCommand(options.workbook.c_str(), std::cout, std::cerr);
+    case quorvel::CliCommand::Import:
+      return quorvel::ImportWorkbookCommand(options, stdout, stderr);
+    case quorvel::CliCommand::Analyze:
+      return quorvel::AnalyzeWorkbookCommand(options, stdout, stderr);
   }
-  std::cerr << "quorvel-cli: unknown subcommand '" << argv[1] << "'\n";
-  return Usage();
+  return kUsageError;
 }

@@ -1,9 +1,9 @@
 // The "import" and "analyze" subcommands.
 #include "cli/workbook_commands.h"
 
-#include <chrono>
-
 #include <unistd.h>
+
+#include <chrono>
 
 #include "app/commands/commands.h"
 #include "cli/console_platform.h"

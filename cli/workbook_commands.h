@@ -11,9 +11,10 @@
 namespace quorvel {
 
 struct WorkbookCommandOptions {
-  std::string workbook;                   // the .xls file, as given
-  std::optional<std::string> outputDir;   // where tmp.txt and result.txt go; else beside the workbook
-  std::optional<ModelKind> model;         // analyze: the Model command; else the sheet's own layout
+  std::string workbook;  // the .xls file, as given
+  std::optional<std::string>
+      outputDir;                   // where tmp.txt and result.txt go; else beside the workbook
+  std::optional<ModelKind> model;  // analyze: the Model command; else the sheet's own layout
 };
 
 // Imports the workbook, writes tmp.txt and copies it to `out`. Returns 0, or 1 after the

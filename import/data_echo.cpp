@@ -37,7 +37,8 @@ std::string ComposeDataEcho(const DesignData& data, const std::vector<std::strin
   const int traits = data.traitCount;
   std::string out;
   out.reserve(256 + static_cast<std::size_t>(data.observationCount) *
-                        (8 * static_cast<std::size_t>(factors) + 4 + 18 * static_cast<std::size_t>(traits)));
+                        (8 * static_cast<std::size_t>(factors) + 4 +
+                         18 * static_cast<std::size_t>(traits)));
 
   out += "\r\n   The data can be analyzed with the following model: \r\n";
   out += ModelFormula(data.kind);

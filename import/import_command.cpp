@@ -27,7 +27,8 @@ void ImportDataSheet(AppState& state, std::shared_ptr<const DesignData>& designD
   const std::string& path = chosen->fullPath;
   const std::string& name = chosen->fileName;
   state.dataFileName = name;
-  if (path.size() >= name.size() && path.compare(path.size() - name.size(), name.size(), name) == 0) {
+  if (path.size() >= name.size() &&
+      path.compare(path.size() - name.size(), name.size(), name) == 0) {
     state.dataFolder = path.substr(0, path.size() - name.size());
   } else {
     const std::size_t slash = path.find_last_of('/');

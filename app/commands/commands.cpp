@@ -66,7 +66,8 @@ void ViewStartUp(Session& session) {
     state.reportLineCount = 200;
   }
   // The program's folder is the executable's, without a trailing separator.
-  std::string folder = std::filesystem::path(session.platform.ExecutablePath()).parent_path().string();
+  std::string folder =
+      std::filesystem::path(session.platform.ExecutablePath()).parent_path().string();
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   state.programFolder = folder;
   state.dialogFolder = folder;
@@ -100,9 +101,8 @@ void RunAnalysis(Session& session, ModelKind required) {
   std::shared_ptr<const DesignData> data = session.designData;
   RunOptions options;
   options.progress = session.runProgress;
-  session.platform.StartWorker([&state, data, required, options] {
-    RunModelAnalysis(required, *data, state, options);
-  });
+  session.platform.StartWorker(
+      [&state, data, required, options] { RunModelAnalysis(required, *data, state, options); });
   session.platform.InvalidateView();
 }
 
@@ -162,7 +162,8 @@ void SaveReportAs(Session& session) {
     failure = state.reportPath + kReportCannotBeOpenedSuffix;
   } else {
     if (!bytes.empty() && bytes.back() != '\n') bytes += "\r\n";
-    if (!WriteWholeFile(chosen->fullPath, bytes)) failure = chosen->fullPath + kCopyCannotBeCreatedSuffix;
+    if (!WriteWholeFile(chosen->fullPath, bytes))
+      failure = chosen->fullPath + kCopyCannotBeCreatedSuffix;
   }
   state.dialogFolder = FolderWithSeparator(chosen->fullPath);
   if (failure) platform.ShowMessage(*failure, MessageIcon::None);
@@ -176,10 +177,11 @@ void OpenManual(Session& session) {
     return;
   }
   // An installed program keeps its manual in <prefix>/share/quorvel beside <prefix>/bin.
-  const std::filesystem::path installed =
-      (std::filesystem::path(session.state.programFolder) / ".." / "share" / "quorvel" / "Manual.pdf")
-          .lexically_normal();
-  session.platform.ShellOpen(std::filesystem::exists(installed, error) ? installed.string() : beside);
+  const std::filesystem::path installed = (std::filesystem::path(session.state.programFolder) /
+                                           ".." / "share" / "quorvel" / "Manual.pdf")
+                                              .lexically_normal();
+  session.platform.ShellOpen(std::filesystem::exists(installed, error) ? installed.string()
+                                                                       : beside);
 }
 
 }  // namespace quorvel

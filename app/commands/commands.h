@@ -20,7 +20,7 @@ struct Session {
   // The loaded data set, replaced whole by each accepted import. A run holds its own
   // reference, so an import can never change the data under a running analysis.
   std::shared_ptr<const DesignData> designData = std::make_shared<const DesignData>();
-  bool runInProgress = false;           // from a Model command until its timer stops
+  bool runInProgress = false;  // from a Model command until its timer stops
   DisplayMode modeBeforeRun = DisplayMode::Blank;
   // Told the stage names of a run as it proceeds, on the worker's thread; may be empty.
   std::function<void(std::string_view stage)> runProgress;
@@ -31,18 +31,25 @@ inline constexpr const char* kMsgNotAppropriate = "The data is not appropriate t
 inline constexpr const char* kMsgPerformComputing = "Please perform computing!";
 inline constexpr const char* kMsgResultNotCreated = "Result file cannot be created!";
 
-// View start-up: line metrics 100 x 200, programFolder from the executable, dialogFolder,
-// scroll size 100 x 100.
+// View start-up: line metrics 100 x 200 (left to the run while one is going on),
+// programFolder = the executable's folder, dialogFolder = programFolder, scroll size 100 x 100.
 void ViewStartUp(Session& session);
-// The Open command.
+// The Open command (ImportDataSheet). Ignored while a run is in progress.
 void OpenCommand(Session& session);
-// A Model command: starts the run of `required` on a worker when the data set fits.
+// A Model command: when the data set is of kind `required`, sets DisplayMode Waiting,
+// starts timer 1 (200 ms) and the run on a worker holding its own reference to the data
+// set; otherwise shows kMsgNotAppropriate. Ignored while a run is in progress.
 void RunAnalysis(Session& session, ModelKind required);
-// Handler of timer 1.
+// Handler of timer 1: repaints until five ticks after finishTick, then fits the scroll size
+// to the report, stops the timer and ends the run. A report that could not be created ends
+// the run at once with kMsgResultNotCreated and the DisplayMode of before the run.
 void OnAnalysisTick(Session& session);
-// Save As: copies the report to a chosen file.
+// Save As: copies the report byte for byte to a chosen file and moves dialogFolder there;
+// a file that cannot be read or written is named in a message. Refused with
+// kMsgPerformComputing unless the report is shown; ignored while a run is in progress.
 void SaveReportAs(Session& session);
-// Help > Manual: asks the desktop to open Manual.pdf.
+// Help > Manual: asks the desktop to open programFolder/Manual.pdf, or when that does not
+// exist the installed copy in programFolder/../share/quorvel.
 void OpenManual(Session& session);
 
 }  // namespace quorvel

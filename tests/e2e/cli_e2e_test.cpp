@@ -1,6 +1,10 @@
 // quorvel-cli run as a separate process on real workbooks: the echo byte for byte, every
 // refusal of the import with its exact text, exit codes and unwritable output folders.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -8,11 +12,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -25,7 +24,9 @@ std::string ReadBytes(const fs::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string Xls(const std::string& name) { return std::string(QUORVEL_TEST_DATA) + "/xls/fixtures/" + name; }
+std::string Xls(const std::string& name) {
+  return std::string(QUORVEL_TEST_DATA) + "/xls/fixtures/" + name;
+}
 
 struct Result {
   int exitCode = -1;
@@ -37,8 +38,8 @@ class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = fs::temp_directory_path() /
-              ("cli_e2e_" + std::to_string(::getpid()) + "_" + info->name());
+    folder_ =
+        fs::temp_directory_path() / ("cli_e2e_" + std::to_string(::getpid()) + "_" + info->name());
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "out");
   }
@@ -51,8 +52,10 @@ class CliTest : public ::testing::Test {
     const fs::path errFile = folder_ / "stderr";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
 
     std::vector<std::string> argStrings{QUORVEL_CLI};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -128,12 +131,15 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
 TEST_F(CliTest, ImportWritesAndPrintsTheEchoByteForByte) {
   // One workbook per model, a traitless sheet and codes longer than their field.
   const std::vector<std::pair<std::string, std::string>> cases{
-      {"nested_unbalanced.lo.xls", "nested_unbalanced"}, {"blocked_unbalanced.lo.xls", "blocked_unbalanced"},
-      {"repeat_balanced.lo.xls", "repeat_balanced"},     {"blocked_no_traits.xlwt.xls", "blocked_no_traits"},
+      {"nested_unbalanced.lo.xls", "nested_unbalanced"},
+      {"blocked_unbalanced.lo.xls", "blocked_unbalanced"},
+      {"repeat_balanced.lo.xls", "repeat_balanced"},
+      {"blocked_no_traits.xlwt.xls", "blocked_no_traits"},
       {"codes_large.gn.xls", "codes_large"},
   };
   for (const auto& [workbook, golden] : cases) {
-    const std::string expected = ReadBytes(fs::path(QUORVEL_GOLDEN_DIR) / "echo" / (golden + ".tmp.txt"));
+    const std::string expected =
+        ReadBytes(fs::path(QUORVEL_GOLDEN_DIR) / "echo" / (golden + ".tmp.txt"));
     ASSERT_FALSE(expected.empty()) << golden;
     const Result r = Run({"import", Xls(workbook), "--output-dir", Out()});
     EXPECT_EQ(r.exitCode, 0) << workbook << "\n" << r.err;
@@ -188,7 +194,8 @@ TEST_F(CliTest, EveryRefusedSheetGivesItsMessageAndWritesNothing) {
 TEST_F(CliTest, FilesThatAreNotWorkbooksAreDataErrors) {
   std::ofstream(folder_ / "notes.xls") << "Male,Female,Trait1\n1,1,2.5\n";
   fs::create_directories(folder_ / "folder.xls");
-  for (const fs::path& path : {folder_ / "missing.xls", folder_ / "notes.xls", folder_ / "folder.xls"}) {
+  for (const fs::path& path :
+       {folder_ / "missing.xls", folder_ / "notes.xls", folder_ / "folder.xls"}) {
     const Result r = Run({"import", path.string(), "--output-dir", Out()});
     EXPECT_EQ(r.exitCode, 1) << path;
     EXPECT_EQ(r.err, "Data Error!\n") << path;
@@ -217,7 +224,8 @@ TEST_F(CliTest, UnwritableOutputFolderIsNamedInTheMessage) {
 
 TEST_F(CliTest, AnalyzeRefusesAModelTheSheetDoesNotFit) {
   for (const char* model : {"1", "2"}) {
-    const Result r = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--model", model, "--output-dir", Out()});
+    const Result r =
+        Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--model", model, "--output-dir", Out()});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(r.err, "The data is not appropriate to this model.\n");
     EXPECT_EQ(r.out, "");
@@ -241,7 +249,8 @@ TEST_F(CliTest, AnalyzeWritesAReproducibleReportForEachModel) {
     EXPECT_TRUE(fs::exists(folder_ / "out" / "tmp.txt"));
   }
   // Naming the sheet's own model gives the same report, and a second run the same bytes.
-  const Result again = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--model", "3", "--output-dir", Out()});
+  const Result again =
+      Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--model", "3", "--output-dir", Out()});
   const Result once = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out()});
   EXPECT_EQ(again.exitCode, 0);
   EXPECT_EQ(again.out, once.out);

@@ -24,8 +24,12 @@ void FakePlatform::RunPendingWorkers() {
   for (auto& body : bodies) body();
 }
 
-void FakePlatform::ChooseNextOpen(const std::string& fullPath) { openAnswers.push_back(FileOf(fullPath)); }
-void FakePlatform::ChooseNextSave(const std::string& fullPath) { saveAnswers.push_back(FileOf(fullPath)); }
+void FakePlatform::ChooseNextOpen(const std::string& fullPath) {
+  openAnswers.push_back(FileOf(fullPath));
+}
+void FakePlatform::ChooseNextSave(const std::string& fullPath) {
+  saveAnswers.push_back(FileOf(fullPath));
+}
 
 int FakePlatform::CountCalls(const std::string& prefix) const {
   int count = 0;
@@ -34,8 +38,8 @@ int FakePlatform::CountCalls(const std::string& prefix) const {
 }
 
 void FakePlatform::ShowMessage(const std::string& text, MessageIcon icon) {
-  calls.push_back(std::string("ShowMessage(") + (icon == MessageIcon::Warning ? "Warning" : "None") +
-                  "): " + text);
+  calls.push_back(std::string("ShowMessage(") +
+                  (icon == MessageIcon::Warning ? "Warning" : "None") + "): " + text);
   messages.push_back(text);
 }
 
@@ -81,7 +85,9 @@ void FakePlatform::StartWorker(std::function<void()> body) {
   }
 }
 
-void FakePlatform::ShellOpen(const std::string& path) { calls.push_back("ShellOpen(" + path + ")"); }
+void FakePlatform::ShellOpen(const std::string& path) {
+  calls.push_back("ShellOpen(" + path + ")");
+}
 
 std::string FakePlatform::ExecutablePath() const { return executablePath; }
 

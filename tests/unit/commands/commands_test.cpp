@@ -3,12 +3,11 @@
 #include "app/commands/commands.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <unistd.h>
 
 #include "tests/support/fake_platform.h"
 
@@ -33,7 +32,8 @@ class CommandsTest : public ::testing::Test {
 
   // Opens a copy of a test workbook placed in the temporary folder.
   void Open(const std::string& name) {
-    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / name, folder_ / name, fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / name, folder_ / name,
+                  fs::copy_options::overwrite_existing);
     platform_.ChooseNextOpen((folder_ / name).string());
     OpenCommand(session_);
     ASSERT_EQ(session_.state.displayMode.load(), DisplayMode::Echo) << name;
@@ -52,7 +52,8 @@ TEST_F(CommandsTest, ModelCommandsRefuseDataOfAnotherKindOrNone) {
   Open("codes_fractional.xlwt.xls");
   RunAnalysis(session_, ModelKind::BlockedRepeat);
   RunAnalysis(session_, ModelKind::Blocked);
-  EXPECT_EQ(platform_.CountCalls("ShowMessage(None): The data is not appropriate to this model."), 3);
+  EXPECT_EQ(platform_.CountCalls("ShowMessage(None): The data is not appropriate to this model."),
+            3);
   EXPECT_EQ(platform_.CountCalls("StartTimer"), 0);
   EXPECT_EQ(platform_.CountCalls("StartWorker"), 0);
   EXPECT_EQ(session_.state.displayMode.load(), DisplayMode::Echo);
@@ -63,8 +64,9 @@ TEST_F(CommandsTest, RunFinishingBeforeTheFirstTickHandsOverAtTickFive) {
   Open("codes_fractional.xlwt.xls");
   platform_.calls.clear();
   RunAnalysis(session_, ModelKind::Nested);
-  EXPECT_EQ(platform_.calls, (std::vector<std::string>{"RunStateChanged(true)", "StartTimer(1, 200)", "StartWorker",
-                                                       "InvalidateView"}));
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"RunStateChanged(true)", "StartTimer(1, 200)", "StartWorker",
+                                      "InvalidateView"}));
   AppState& state = session_.state;
   EXPECT_EQ(state.displayMode.load(), DisplayMode::Report);
   EXPECT_EQ(state.finishTick.load(), 0);
@@ -130,7 +132,8 @@ TEST_F(CommandsTest, CommandsWaitForTheRunAndTheRunKeepsItsData) {
   blocked->kind = ModelKind::Blocked;
   session_.designData = blocked;
   platform_.RunPendingWorkers();
-  EXPECT_NE(ReadBytes(folder_ / "result.txt").find("yijk = u + Mi + Fij + eijk"), std::string::npos);
+  EXPECT_NE(ReadBytes(folder_ / "result.txt").find("yijk = u + Mi + Fij + eijk"),
+            std::string::npos);
   Tick(5);
   EXPECT_FALSE(session_.runInProgress);
   EXPECT_EQ(platform_.CountCalls("RunStateChanged(false)"), 1);
@@ -143,8 +146,9 @@ TEST_F(CommandsTest, ReportThatCannotBeCreatedRestoresTheView) {
   RunAnalysis(session_, ModelKind::Nested);
   platform_.calls.clear();
   Tick(1);
-  EXPECT_EQ(platform_.calls, (std::vector<std::string>{"StopTimer(1)", "RunStateChanged(false)", "InvalidateView",
-                                                       "ShowMessage(None): Result file cannot be created!"}));
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"StopTimer(1)", "RunStateChanged(false)", "InvalidateView",
+                                      "ShowMessage(None): Result file cannot be created!"}));
   EXPECT_EQ(session_.state.displayMode.load(), DisplayMode::Echo);
   EXPECT_EQ(platform_.scrollWidth, echoWidth);
   EXPECT_FALSE(session_.runInProgress);
@@ -187,7 +191,8 @@ TEST_F(CommandsTest, SaveAsCopiesTheReportAndMovesOnlyTheDialogFolder) {
   const fs::path blocked = folder_ / "result.txt" / "copy.txt";
   platform_.ChooseNextSave(blocked.string());
   SaveReportAs(session_);
-  EXPECT_EQ(platform_.calls.back(), "ShowMessage(None): " + blocked.string() + " cannot be created!");
+  EXPECT_EQ(platform_.calls.back(),
+            "ShowMessage(None): " + blocked.string() + " cannot be created!");
   EXPECT_EQ(session_.state.dialogFolder, (folder_ / "result.txt").string() + "/");
 
   // After a new Open the report is no longer shown, so there is nothing to save.

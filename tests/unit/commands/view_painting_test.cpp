@@ -2,11 +2,10 @@
 #include "app/commands/view_painting.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-
-#include <unistd.h>
 
 namespace quorvel {
 namespace {
@@ -14,7 +13,8 @@ namespace {
 class ViewPainting : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = std::filesystem::temp_directory_path() / ("view_painting_" + std::to_string(::getpid()));
+    folder_ =
+        std::filesystem::temp_directory_path() / ("view_painting_" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder_);
     state_.dataFolder = folder_.string() + "/";
   }
@@ -23,7 +23,9 @@ class ViewPainting : public ::testing::Test {
   void WriteFile(const char* name, const std::string& bytes) {
     std::ofstream(folder_ / name, std::ios::binary) << bytes;
   }
-  std::vector<TextItem> Paint(ViewSize area = {800, 600}) { return PaintView(state_, area, dotPhase_); }
+  std::vector<TextItem> Paint(ViewSize area = {800, 600}) {
+    return PaintView(state_, area, dotPhase_);
+  }
 
   std::filesystem::path folder_;
   AppState state_;
@@ -58,7 +60,8 @@ TEST_F(ViewPainting, PleaseWaitDotsCycleThroughSevenPhases) {
     const std::vector<TextItem> items = Paint();
     ASSERT_EQ(items.size(), static_cast<std::size_t>(1 + dots)) << "repaint " << repaint;
     EXPECT_EQ(items[0], (TextItem{250, 280, "Please wait", kTextMagenta}));
-    for (int k = 0; k < dots; ++k) EXPECT_EQ(items[1 + k], (TextItem{363 + 7 * k, 280, ".", kTextMagenta}));
+    for (int k = 0; k < dots; ++k)
+      EXPECT_EQ(items[1 + k], (TextItem{363 + 7 * k, 280, ".", kTextMagenta}));
     EXPECT_EQ(dotPhase_, dots == 6 ? 100 : 100 + 7 * (dots + 1));
   }
   // Odd sizes use integer halves.

@@ -31,16 +31,20 @@ TEST(DataEcho, FieldsAreRightAlignedAndCutToTheirWidths) {
   const std::string echo = ComposeDataEcho(data, {"Trait1"});
   EXPECT_NE(echo.find("\r\n" + Spaces(7) + "7" + Spaces(6) + "-3  " + Spaces(9) + "10.5000  \r\n"),
             std::string::npos);
-  EXPECT_NE(echo.find("\r\n12345678" + Spaces(6) + "-3  1234567890123.5000\r\n"), std::string::npos);
-  EXPECT_NE(echo.find("\r\n" + Spaces(7) + "1" + Spaces(7) + "2  123456789012345.25\r\n"), std::string::npos);
-  EXPECT_NE(echo.find("\r\n" + Spaces(7) + "1" + Spaces(7) + "2  100000000000000000\r\n"), std::string::npos);
+  EXPECT_NE(echo.find("\r\n12345678" + Spaces(6) + "-3  1234567890123.5000\r\n"),
+            std::string::npos);
+  EXPECT_NE(echo.find("\r\n" + Spaces(7) + "1" + Spaces(7) + "2  123456789012345.25\r\n"),
+            std::string::npos);
+  EXPECT_NE(echo.find("\r\n" + Spaces(7) + "1" + Spaces(7) + "2  100000000000000000\r\n"),
+            std::string::npos);
 }
 
 TEST(DataEcho, HeaderLineAndTraitlessRows) {
   // Without traits the header holds only the factor names and every row ends after the gap.
   const DesignData noTraits = MakeData(ModelKind::Blocked, {{1, 2}, {1, 2}, {5, 6}}, {});
-  EXPECT_NE(ComposeDataEcho(noTraits, {}).find("\r\n   Block   Male   Female\r\n" + Spaces(7) + "1" + Spaces(7) +
-                                               "1" + Spaces(7) + "5  \r\n"),
+  EXPECT_NE(ComposeDataEcho(noTraits, {})
+                .find("\r\n   Block   Male   Female\r\n" + Spaces(7) + "1" + Spaces(7) + "1" +
+                      Spaces(7) + "5  \r\n"),
             std::string::npos);
   // Trait names stand right-aligned in 18 characters; a longer one keeps its first 18.
   const DesignData twoTraits = MakeData(ModelKind::Nested, {{1, 2}, {1, 2}}, {{1, 2}, {3, 4}});

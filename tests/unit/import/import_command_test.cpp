@@ -3,12 +3,11 @@
 #include "import/import_command.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-
-#include <unistd.h>
 
 #include "tests/support/fake_platform.h"
 
@@ -36,7 +35,8 @@ class OpenCommandTest : public ::testing::Test {
   fs::path ChooseWorkbook(const std::string& name, const fs::path& subfolder = {}) {
     const fs::path target = folder_ / subfolder / name;
     fs::create_directories(target.parent_path());
-    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / name, target, fs::copy_options::overwrite_existing);
+    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / name, target,
+                  fs::copy_options::overwrite_existing);
     platform_.ChooseNextOpen(target.string());
     return target;
   }
@@ -51,8 +51,9 @@ TEST_F(OpenCommandTest, CancelledDialogChangesNothing) {
   const auto before = data_;
   state_.dataFolder = "/old/";
   ImportDataSheet(state_, data_, platform_);
-  EXPECT_EQ(platform_.calls, (std::vector<std::string>{"ChooseOpenFile(/start/here)",
-                                                       "ShowMessage(Warning): File cannot be opened!"}));
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"ChooseOpenFile(/start/here)",
+                                      "ShowMessage(Warning): File cannot be opened!"}));
   const FileDialogSpec& spec = platform_.openSpecs.at(0);
   EXPECT_EQ(spec.filter, "Excel files(*.xls)|*.xls|All files(*.*)|*.*||");
   EXPECT_EQ(spec.defaultExtension, "xls");
@@ -73,8 +74,9 @@ TEST_F(OpenCommandTest, AcceptedSheetReplacesTheDataWritesTheEchoAndShowsIt) {
   EXPECT_EQ(data_->kind, ModelKind::Nested);
   EXPECT_EQ(data_->observationCount, 24);
   // A data region of 25 rows and 4 columns.
-  EXPECT_EQ(platform_.calls, (std::vector<std::string>{"ChooseOpenFile(/start/here)", "SetScrollSize(820, 900)",
-                                                       "InvalidateView"}));
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"ChooseOpenFile(/start/here)", "SetScrollSize(820, 900)",
+                                      "InvalidateView"}));
   EXPECT_EQ(ReadBytes(folder_ / "tmp.txt").substr(0, 9), "\r\n   The ");
 }
 
@@ -105,8 +107,9 @@ TEST_F(OpenCommandTest, FailuresKeepDataModeAndViewButMoveTheDataFolder) {
     }
     platform_.calls.clear();
     ImportDataSheet(state_, data_, platform_);
-    EXPECT_EQ(platform_.calls, (std::vector<std::string>{"ChooseOpenFile(/start/here)",
-                                                         std::string("ShowMessage(Warning): ") + c.message}))
+    EXPECT_EQ(platform_.calls,
+              (std::vector<std::string>{"ChooseOpenFile(/start/here)",
+                                        std::string("ShowMessage(Warning): ") + c.message}))
         << c.workbook;
     EXPECT_EQ(state_.dataFolder, (folder_ / sub).string() + "/");
     EXPECT_EQ(data_, accepted);
@@ -121,7 +124,8 @@ TEST_F(OpenCommandTest, EchoThatCannotBeCreatedIsReportedByName) {
   ChooseWorkbook("codes_fractional.xlwt.xls");
   fs::create_directories(folder_ / "tmp.txt");
   ImportDataSheet(state_, data_, platform_);
-  EXPECT_EQ(platform_.messages, (std::vector<std::string>{(folder_ / "tmp.txt").string() + " cannot be created!"}));
+  EXPECT_EQ(platform_.messages,
+            (std::vector<std::string>{(folder_ / "tmp.txt").string() + " cannot be created!"}));
   EXPECT_EQ(platform_.CountCalls("ShowMessage(Warning)"), 1);
   EXPECT_EQ(platform_.CountCalls("SetScrollSize"), 0);
   EXPECT_EQ(platform_.invalidations, 0);
