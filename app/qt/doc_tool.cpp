@@ -1,6 +1,7 @@
 // Build-time helper of the desktop program, run on the offscreen platform:
 //   quorvel_doc_tool manual MANUAL.md OUT.pdf   the user manual as an A4 PDF
 //   quorvel_doc_tool icon SIZE OUT.png          the application's icon at SIZE pixels
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageReader>
