@@ -42,7 +42,7 @@ double Dot(const double* a, const double* b, int n) {
 // Forward substitution L z = z (row-major lower factor).
 void ForwardSolve(const std::vector<double>& factor, int n, double* z) {
   for (int i = 0; i < n; ++i) {
-    const double* row = &factor[static_cast<std::size_t>(i) * n];
+    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
     z[i] = (z[i] - Dot(row, z, i)) / row[i];
   }
 }
@@ -50,7 +50,7 @@ void ForwardSolve(const std::vector<double>& factor, int n, double* z) {
 // Back substitution L' z = z.
 void BackSolve(const std::vector<double>& factor, int n, double* z) {
   for (int i = n - 1; i >= 0; --i) {
-    const double* row = &factor[static_cast<std::size_t>(i) * n];
+    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
     z[i] /= row[i];
     const double zi = z[i];
     for (int k = 0; k < i; ++k) z[k] -= row[k] * zi;
@@ -61,12 +61,12 @@ void BackSolve(const std::vector<double>& factor, int n, double* z) {
 
 bool DenseCholesky(std::vector<double>& a, int n) {
   for (int j = 0; j < n; ++j) {
-    double* rowJ = &a[static_cast<std::size_t>(j) * n];
+    double* rowJ = a.data() + static_cast<std::size_t>(j) * n;
     const double pivot = rowJ[j] - Dot(rowJ, rowJ, j);
     if (!(pivot > 0.0)) return false;
     rowJ[j] = std::sqrt(pivot);
     for (int i = j + 1; i < n; ++i) {
-      double* rowI = &a[static_cast<std::size_t>(i) * n];
+      double* rowI = a.data() + static_cast<std::size_t>(i) * n;
       rowI[j] = (rowI[j] - Dot(rowI, rowJ, j)) / rowJ[j];
     }
   }
@@ -249,7 +249,7 @@ void ArrowCholesky::Solve(std::span<double> x) const {
     ForwardSolve(group.factor, n, work.data());
     const int t = static_cast<int>(group.touched.size());
     for (int r = 0; r < n; ++r) {
-      const double* row = &group.coupling[static_cast<std::size_t>(r) * t];
+      const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
       for (int c = 0; c < t; ++c) borderPart[group.touched[c]] -= row[c] * work[r];
     }
     for (int r = 0; r < n; ++r) x[group.indices[r]] = work[r];
@@ -263,7 +263,7 @@ void ArrowCholesky::Solve(std::span<double> x) const {
     const int t = static_cast<int>(group.touched.size());
     work.resize(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) {
-      const double* row = &group.coupling[static_cast<std::size_t>(r) * t];
+      const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
       double value = x[group.indices[r]];
       for (int c = 0; c < t; ++c) value -= row[c] * borderPart[group.touched[c]];
       work[r] = value;

@@ -122,7 +122,7 @@ struct RestrictedSystem {
     }
     // z = L_E^-1 v; the correction is z'z.
     for (int a = 0; a < q; ++a) {
-      const double* row = &basisGram[static_cast<std::size_t>(a) * q];
+      const double* row = basisGram.data() + static_cast<std::size_t>(a) * q;
       double value = v[a];
       for (int k = 0; k < a; ++k) value -= row[k] * v[k];
       v[a] = value / row[a];
@@ -296,13 +296,13 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
   m.basisSolved.assign(static_cast<std::size_t>(p) * q, 0.0);
   m.diagP.assign(static_cast<std::size_t>(p), 0.0);
   for (int k = 0; k < p; ++k) {
-    double* row = &m.basisSolved[static_cast<std::size_t>(k) * q];
+    double* row = m.basisSolved.data() + static_cast<std::size_t>(k) * q;
     if (m.full.ok) {
       for (int a = 0; a < q; ++a) row[a] = m.full.solvedBasis[a][k];
     }
     double restricted = diagInverse[k];
     for (int a = 0; a < q; ++a) {
-      const double* gram = &m.full.basisGram[static_cast<std::size_t>(a) * q];
+      const double* gram = m.full.basisGram.data() + static_cast<std::size_t>(a) * q;
       double value = row[a];
       for (int b = 0; b < a; ++b) value -= gram[b] * row[b];
       row[a] = value / gram[a];
@@ -317,9 +317,9 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
   const int males = m.maleCount;
   m.maleP.assign(static_cast<std::size_t>(males) * males, 0.0);
   for (int i = 0; i < males; ++i) {
-    const double* ui = &m.basisSolved[static_cast<std::size_t>(m.maleStart + i) * q];
+    const double* ui = m.basisSolved.data() + static_cast<std::size_t>(m.maleStart + i) * q;
     for (int j = 0; j <= i; ++j) {
-      const double* uj = &m.basisSolved[static_cast<std::size_t>(m.maleStart + j) * q];
+      const double* uj = m.basisSolved.data() + static_cast<std::size_t>(m.maleStart + j) * q;
       double value = maleInverse[static_cast<std::size_t>(i) * males + j];
       for (int a = 0; a < q; ++a) value -= ui[a] * uj[a];
       m.maleP[static_cast<std::size_t>(i) * males + j] = value;
@@ -421,7 +421,7 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
   for (int a = 0; a < q; ++a) {
     double sum = 0.0;
     for (const int k : m.full.basis[a]) sum += b[k];
-    const double* gram = &m.full.basisGram[static_cast<std::size_t>(a) * q];
+    const double* gram = m.full.basisGram.data() + static_cast<std::size_t>(a) * q;
     for (int k = 0; k < a; ++k) sum -= gram[k] * z[k];
     z[a] = sum / gram[a];
   }
@@ -429,7 +429,7 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
   for (const double value : z) restrictedRSS += value * value;
   std::vector<double> bR = b;
   for (int k = 0; k < p; ++k) {
-    const double* row = &m.basisSolved[static_cast<std::size_t>(k) * q];
+    const double* row = m.basisSolved.data() + static_cast<std::size_t>(k) * q;
     double shift = 0.0;
     for (int a = 0; a < q; ++a) shift += row[a] * z[a];
     bR[k] -= shift;

@@ -138,7 +138,7 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
 
   // The design below the pivot row: one row per cell, held column by column.
   std::vector<double> cellRows(static_cast<std::size_t>(columns) * k, 0.0);
-  auto column = [&](int c) { return &cellRows[static_cast<std::size_t>(c) * k]; };
+  auto column = [&](int c) { return cellRows.data() + static_cast<std::size_t>(c) * k; };
   for (int cell = 0; cell < cellCount; ++cell) {
     for (const int c : cells.columns[cell]) column(c)[cell] = 1.0;
   }
@@ -170,8 +170,8 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
     const double xr = x[pivotCell];
     const double vr = xr - s;
     const double vNorm2 = vr * vr + (norm2 - xr * xr);
-    const double* y = &responses[static_cast<std::size_t>(r) * t];
-    double* pivotResponse = &out.responses[static_cast<std::size_t>(r) * t];
+    const double* y = responses.data() + static_cast<std::size_t>(r) * t;
+    double* pivotResponse = out.responses.data() + static_cast<std::size_t>(r) * t;
     std::fill(pivotRow.begin(), pivotRow.end(), 0.0);
     if (vNorm2 > 0.0) {
       const double scale = std::sqrt(2.0 / vNorm2);

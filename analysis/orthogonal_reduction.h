@@ -42,9 +42,9 @@ struct CellReduction {
   std::vector<double> design;        // pivot rows of the reduced design, rank x columns
   std::vector<double> responses;     // reduced responses, N x T (all rows)
   int responseColumns = 0;
-  const double* DesignRow(int row) const { return &design[static_cast<std::size_t>(row) * columns]; }
+  const double* DesignRow(int row) const { return design.data() + static_cast<std::size_t>(row) * columns; }
   const double* ResponseRow(int row) const {
-    return &responses[static_cast<std::size_t>(row) * responseColumns];
+    return responses.data() + static_cast<std::size_t>(row) * responseColumns;
   }
 };
 

@@ -48,8 +48,8 @@ struct Dense {
   std::vector<double> data;
   Dense() = default;
   Dense(int r, int c) : rows(r), cols(c), data(static_cast<std::size_t>(r) * c, 0.0) {}
-  double* Row(int r) { return &data[static_cast<std::size_t>(r) * cols]; }
-  const double* Row(int r) const { return &data[static_cast<std::size_t>(r) * cols]; }
+  double* Row(int r) { return data.data() + static_cast<std::size_t>(r) * cols; }
+  const double* Row(int r) const { return data.data() + static_cast<std::size_t>(r) * cols; }
 };
 
 // Rows [first, last) of the reduced design restricted to one effect block's columns.

@@ -76,9 +76,18 @@ SheetGrid::SheetGrid(const SheetGrid& other)
       sheetIndex_(other.sheetIndex_),
       rowCount_(other.rowCount_),
       columnCount_(other.columnCount_) {
-  pages_.reserve(other.pages_.size());
-  for (const auto& page : other.pages_) {
-    pages_.push_back(page ? std::make_unique<Page>(*page) : nullptr);
+  pages_.resize(other.pages_.size());
+  for (std::size_t p = 0; p < other.pages_.size(); ++p) {
+    if (!other.pages_[p]) continue;
+    pages_[p] = std::make_unique<Page>();
+    for (std::uint32_t r = 0; r < kPageRows; ++r) {
+      const Row& from = other.pages_[p]->rows[r];
+      Row& to = pages_[p]->rows[r];
+      to.resize(from.size());
+      for (std::size_t k = 0; k < from.size(); ++k) {
+        if (from[k]) to[k] = std::make_unique<Chunk>(*from[k]);
+      }
+    }
   }
 }
 
@@ -90,43 +99,38 @@ SheetGrid& SheetGrid::operator=(const SheetGrid& other) {
   return *this;
 }
 
-SheetGrid::Row* SheetGrid::StoredRow(std::uint32_t row) const {
+const SheetGrid::Row* SheetGrid::StoredRow(std::uint32_t row) const {
   const std::uint32_t page = row / kPageRows;
   if (page >= pages_.size() || !pages_[page]) return nullptr;
-  Row& stored = pages_[page]->rows[row % kPageRows];
+  const Row& stored = pages_[page]->rows[row % kPageRows];
   return stored.empty() ? nullptr : &stored;
-}
-
-SheetGrid::Row& SheetGrid::MaterialiseRow(std::uint32_t row) {
-  const std::uint32_t page = row / kPageRows;
-  if (page >= pages_.size()) pages_.resize(page + 1);
-  if (!pages_[page]) pages_[page] = std::make_unique<Page>();
-  Row& stored = pages_[page]->rows[row % kPageRows];
-  if (stored.size() < columnCount_) stored.resize(columnCount_);
-  return stored;
 }
 
 CellValue* SheetGrid::CellAt(std::uint32_t row, std::uint32_t column) {
   if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
-  if (column >= columnCount_) {
-    columnCount_ = column + 1;
-    // Existing rows are lengthened with Empty cells to the new count.
-    for (auto& page : pages_) {
-      if (!page) continue;
-      for (Row& stored : page->rows) {
-        if (!stored.empty()) stored.resize(columnCount_);
-      }
-    }
-  }
+  if (column >= columnCount_) columnCount_ = column + 1;
   if (row >= rowCount_) rowCount_ = row + 1;
-  return &MaterialiseRow(row)[column];
+
+  const std::uint32_t page = row / kPageRows;
+  if (page >= pages_.size()) pages_.resize(page + 1);
+  if (!pages_[page]) pages_[page] = std::make_unique<Page>();
+  Row& stored = pages_[page]->rows[row % kPageRows];
+  const std::uint32_t chunk = column / kChunkColumns;
+  if (stored.size() <= chunk) stored.resize(chunk + 1);
+  if (!stored[chunk]) stored[chunk] = std::make_unique<Chunk>();
+  return &(*stored[chunk])[column % kChunkColumns];
 }
 
 const CellValue* SheetGrid::CellAt(std::uint32_t row, std::uint32_t column) const {
   static const CellValue kEmptyCell;
   if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
   if (row < rowCount_ && column < columnCount_) {
-    if (const Row* stored = StoredRow(row)) return &(*stored)[column];
+    if (const Row* stored = StoredRow(row)) {
+      const std::uint32_t chunk = column / kChunkColumns;
+      if (chunk < stored->size() && (*stored)[chunk]) {
+        return &(*(*stored)[chunk])[column % kChunkColumns];
+      }
+    }
   }
   return &kEmptyCell;
 }
@@ -142,6 +146,17 @@ std::size_t SheetGrid::StoredRowCount() const {
   for (const auto& page : pages_) {
     if (!page) continue;
     for (const Row& stored : page->rows) count += stored.empty() ? 0 : 1;
+  }
+  return count;
+}
+
+std::size_t SheetGrid::StoredCellCount() const {
+  std::size_t count = 0;
+  for (const auto& page : pages_) {
+    if (!page) continue;
+    for (const Row& stored : page->rows) {
+      for (const auto& chunk : stored) count += chunk ? kChunkColumns : 0;
+    }
   }
   return count;
 }

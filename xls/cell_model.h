@@ -1,6 +1,7 @@
 // Decoded worksheet cells: CellValue and the rectangular SheetGrid of one worksheet.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -58,10 +59,10 @@ class CellValue {
 };
 
 // The grid of one worksheet, 0-based rows and columns, always rectangular in what it
-// reports. Storage follows the rows that were actually written: a row is allocated
-// (with the full column count) the first time a cell of it is asked for through the
-// mutable CellAt, and rows never touched cost nothing. The extent is capped at
-// kMaxRows x kMaxColumns.
+// reports. Storage follows the cells that were actually written: a row holds chunks of
+// kChunkColumns cells, allocated the first time a cell of the chunk is asked for through
+// the mutable CellAt; rows and chunks never touched cost nothing, whatever extent the
+// grid claims. The extent is capped at kMaxRows x kMaxColumns.
 class SheetGrid {
  public:
   static constexpr std::uint32_t kMaxRows = 65536;
@@ -81,8 +82,8 @@ class SheetGrid {
   std::uint32_t SheetIndex() const { return sheetIndex_; }
 
   // Null when row > 65535 or column > 255. Otherwise grows the extent to include
-  // (row, column) and returns that cell, which the caller may change. A cell pointer
-  // stays valid until a later CellAt grows the column count.
+  // (row, column) and returns that cell, which the caller may change. Cells never move:
+  // a cell pointer stays valid as long as the grid.
   CellValue* CellAt(std::uint32_t row, std::uint32_t column);
   // Read-only access that never grows the grid: null outside the caps, the stored cell
   // when its row has been written, and a shared Empty cell otherwise.
@@ -91,18 +92,22 @@ class SheetGrid {
   // Sets the extent to rows x columns (each capped) with every cell Empty.
   void Reset(std::uint32_t rows, std::uint32_t columns);
 
-  // Number of rows that hold storage (for memory accounting and tests).
+  // Number of rows that hold storage, and of cells allocated in them (for memory
+  // accounting and tests).
   std::size_t StoredRowCount() const;
+  std::size_t StoredCellCount() const;
+
+  static constexpr std::uint32_t kChunkColumns = 8;
 
  private:
-  using Row = std::vector<CellValue>;
+  using Chunk = std::array<CellValue, kChunkColumns>;
+  using Row = std::vector<std::unique_ptr<Chunk>>;  // chunk k holds columns 8k .. 8k+7
   static constexpr std::uint32_t kPageRows = 256;
   struct Page {
     Row rows[kPageRows];
   };
 
-  Row* StoredRow(std::uint32_t row) const;
-  Row& MaterialiseRow(std::uint32_t row);
+  const Row* StoredRow(std::uint32_t row) const;
 
   const XlsDocument* document_ = nullptr;
   std::uint32_t sheetIndex_ = 0;

@@ -297,7 +297,6 @@ class Worksheet {
         std::uint16_t Type() const;    // the record id
         std::uint16_t Row() const;
         std::uint16_t Column() const;  // the first column for MULBLANK and MULRK
-        const Member& Value() const { return member; }
 
         Member member;
       };

@@ -19,7 +19,7 @@ artifacts=${FUZZ_ARTIFACTS:-${TMPDIR:-/tmp}/quorvel-fuzz-artifacts}
 mkdir -p "$work/corpus" "$artifacts"
 
 # Seeds: the project's workbooks up to 128 KiB (larger ones slow every execution down).
-find "$root/tests/data/xls" -type f \( -name '*.xls' -o -path '*/regressions/*' \) -size -129k \
+find "$root/tests/data/xls" -type f \( -name '*.xls' -o -path '*/regressions/*' \) ! -name '*.md' -size -129k \
   -exec cp {} "$work/corpus/" \;
 echo "fuzzing for ${seconds} s from $(ls "$work/corpus" | wc -l) seeds; findings go to $artifacts"
 

@@ -92,8 +92,9 @@ TEST(SheetGrid, CellAtBeyondTheCapsIsNullAndChangesNothing) {
   EXPECT_EQ(corner->Kind(), CellKind::Empty);
   EXPECT_EQ(grid.RowCount(), 65536u);
   EXPECT_EQ(grid.ColumnCount(), 256u);
-  // Only the row that was asked for holds storage.
+  // Only the chunk of the cell that was asked for holds storage.
   EXPECT_EQ(grid.StoredRowCount(), 1u);
+  EXPECT_EQ(grid.StoredCellCount(), SheetGrid::kChunkColumns);
 }
 
 TEST(SheetGrid, ExtentIsCappedAndUntouchedRowsCostNothing) {
@@ -114,8 +115,11 @@ TEST(SheetGrid, ExtentIsCappedAndUntouchedRowsCostNothing) {
 TEST(SheetGrid, GrowingColumnsKeepsStoredCellsAndCopiesAreDeep) {
   SheetGrid grid;
   grid.Reset(2, 2);
-  grid.CellAt(1u, 1u)->SetText("keep");
+  CellValue* kept = grid.CellAt(1u, 1u);
+  kept->SetText("keep");
   grid.CellAt(0u, 9u)->SetReal(1.5);
+  grid.CellAt(1u, 200u)->SetReal(2.5);
+  EXPECT_EQ(grid.CellAt(1u, 1u), kept);  // cells never move
   EXPECT_STREQ(grid.CellAt(1u, 1u)->TextValue(), "keep");
   EXPECT_EQ(grid.CellAt(1u, 9u)->Kind(), CellKind::Empty);
 
