@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest                          # unit tests
   clang libclang-rt-14-dev                         # libFuzzer target of the reader
   qt6-base-dev qt6-qpa-plugins libgl-dev           # desktop program (offscreen platform for tests)
+  libx11-dev                                       # lock-key indicators of the status bar
   fonts-liberation fontconfig                      # metric-compatible "Courier New"
 )
 
