@@ -25,7 +25,6 @@ int FindTuple(const std::array<CodeList, K>& list, const std::array<std::int32_t
         less = list[k][mid] < key[k];
         break;
       }
-      if (k + 1 == K) less = false;
     }
     if (less) {
       lo = mid + 1;
@@ -60,48 +59,13 @@ std::vector<int> Iota(int start, int count) {
   return columns;
 }
 
-void CodeNested(const DesignData& data, ModelCoding& coding) {
-  const Codes male(data.factorCodes[0]);
-  const Codes female(data.factorCodes[1]);
-  coding.maleLevels = DistinctLevels(male);
-  coding.maleFemaleCells = DistinctPairs(male, female);
-
-  const int nMale = static_cast<int>(coding.maleLevels.size());
-  const int nCell = static_cast<int>(coding.maleFemaleCells[0].size());
-  AddBlock(coding, Effect::Mean, 1);
-  const int m0 = AddBlock(coding, Effect::Male, nMale);
-  const int f0 = AddBlock(coding, Effect::Female, nCell);
-
-  const int n = coding.observationCount;
-  coding.designColumns.assign(3, std::vector<int>(static_cast<std::size_t>(n), 0));
-  for (int i = 0; i < n; ++i) {
-    coding.designColumns[1][i] = m0 + FindLevel(coding.maleLevels, male[i]);
-    coding.designColumns[2][i] = f0 + FindTuple<2>(coding.maleFemaleCells, {male[i], female[i]});
-  }
-
-  coding.restrictionRows.push_back(Iota(m0, nMale));
-  for (int m = 0; m < nMale; ++m) {
-    std::vector<int> row;
-    for (int c = 0; c < nCell; ++c) {
-      if (coding.maleFemaleCells[0][c] == coding.maleLevels[m]) row.push_back(f0 + c);
-    }
-    coding.restrictionRows.push_back(std::move(row));
-  }
-
-  coding.parameterNames.push_back("u");
-  for (int m = 0; m < nMale; ++m) coding.parameterNames.push_back(Format("M%d", coding.maleLevels[m]));
-  for (int c = 0; c < nCell; ++c) {
-    coding.parameterNames.push_back(
-        Format("F(%d,%d)", coding.maleFemaleCells[0][c], coding.maleFemaleCells[1][c]));
-  }
-  coding.subDesignBlockCounts = {1, 2};
-}
-
-void CodeBlocked(const DesignData& data, ModelCoding& coding) {
-  const Codes block(data.factorCodes[0]);
-  const Codes male(data.factorCodes[1]);
-  const Codes female(data.factorCodes[2]);
-  coding.blockLevels = DistinctLevels(block);
+// The nested and the blocked model: males and male-female cells over the whole data,
+// preceded by the blocks in the blocked model.
+void CodeMalesAndFemales(const DesignData& data, ModelCoding& coding, bool blocked) {
+  const int maleColumn = blocked ? 1 : 0;
+  const Codes male(data.factorCodes[maleColumn]);
+  const Codes female(data.factorCodes[maleColumn + 1]);
+  if (blocked) coding.blockLevels = DistinctLevels(data.factorCodes[0]);
   coding.maleLevels = DistinctLevels(male);
   coding.maleFemaleCells = DistinctPairs(male, female);
 
@@ -109,19 +73,22 @@ void CodeBlocked(const DesignData& data, ModelCoding& coding) {
   const int nMale = static_cast<int>(coding.maleLevels.size());
   const int nCell = static_cast<int>(coding.maleFemaleCells[0].size());
   AddBlock(coding, Effect::Mean, 1);
-  const int b0 = AddBlock(coding, Effect::Block, nBlock);
+  const int b0 = blocked ? AddBlock(coding, Effect::Block, nBlock) : 0;
   const int m0 = AddBlock(coding, Effect::Male, nMale);
   const int f0 = AddBlock(coding, Effect::Female, nCell);
 
   const int n = coding.observationCount;
-  coding.designColumns.assign(4, std::vector<int>(static_cast<std::size_t>(n), 0));
+  const std::size_t blocks = coding.blocks.size();
+  coding.designColumns.assign(blocks, std::vector<int>(static_cast<std::size_t>(n), 0));
   for (int i = 0; i < n; ++i) {
-    coding.designColumns[1][i] = b0 + FindLevel(coding.blockLevels, block[i]);
-    coding.designColumns[2][i] = m0 + FindLevel(coding.maleLevels, male[i]);
-    coding.designColumns[3][i] = f0 + FindTuple<2>(coding.maleFemaleCells, {male[i], female[i]});
+    if (blocked) coding.designColumns[1][i] = b0 + FindLevel(coding.blockLevels, data.factorCodes[0][i]);
+    coding.designColumns[blocks - 2][i] = m0 + FindLevel(coding.maleLevels, male[i]);
+    coding.designColumns[blocks - 1][i] =
+        f0 + FindTuple<2>(coding.maleFemaleCells, {male[i], female[i]});
   }
 
-  coding.restrictionRows.push_back(Iota(b0, nBlock));
+  // (blocked: all B;) all M; for each male, the F columns of its cells.
+  if (blocked) coding.restrictionRows.push_back(Iota(b0, nBlock));
   coding.restrictionRows.push_back(Iota(m0, nMale));
   for (int m = 0; m < nMale; ++m) {
     std::vector<int> row;
@@ -138,7 +105,7 @@ void CodeBlocked(const DesignData& data, ModelCoding& coding) {
     coding.parameterNames.push_back(
         Format("F(%d,%d)", coding.maleFemaleCells[0][c], coding.maleFemaleCells[1][c]));
   }
-  coding.subDesignBlockCounts = {2, 3};
+  coding.subDesignBlockCounts = blocked ? std::vector<int>{2, 3} : std::vector<int>{1, 2};
 }
 
 void CodeBlockedRepeat(const DesignData& data, ModelCoding& coding) {
@@ -246,10 +213,10 @@ ModelCoding BuildModelCoding(const DesignData& data) {
   coding.observationCount = data.observationCount;
   switch (data.kind) {
     case ModelKind::Nested:
-      CodeNested(data, coding);
+      CodeMalesAndFemales(data, coding, false);
       break;
     case ModelKind::Blocked:
-      CodeBlocked(data, coding);
+      CodeMalesAndFemales(data, coding, true);
       break;
     case ModelKind::BlockedRepeat:
       CodeBlockedRepeat(data, coding);

@@ -261,6 +261,15 @@ std::map<Key, long long> Count(int n, auto&& keyOf) {
 
 }  // namespace
 
+double RandomModel::Trace(int q, int x, int y) const {
+  const int e = randomTerms;
+  if (q == e) return df[e];
+  if (x == e && y == e) return df[q];
+  if (x == e) return k[q][y];
+  if (y == e) return k[q][x];
+  return t[q][x][y];
+}
+
 RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cells,
                                const DesignData& data, int modelRank) {
   RandomModel model;
@@ -337,14 +346,7 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
       }
     }
   }
-  // t(q; x, y) with the residual: t(q; x, E) = k(q, x), t(q; E, E) = df_q.
-  auto trace = [&](int q, int x, int z) -> double {
-    if (q == e) return dfE;  // block E holds only the residual
-    if (x == e && z == e) return model.df[q];
-    if (x == e) return model.k[q][z];
-    if (z == e) return model.k[q][x];
-    return model.t[q][x][z];
-  };
+  auto trace = [&](int q, int x, int z) { return model.Trace(q, x, z); };
 
   // Estimator coefficients: component x = sum over q of c(x, q) SP_q, by the same
   // back-substitution as the components.
@@ -626,13 +628,7 @@ void WriteCorrelations(std::string& out, const RandomModel& model) {
   const int terms = model.randomTerms;
   const int e = terms;
   auto s = [&](int x, int i, int j) { return model.Component(x, i, j); };
-  auto trace = [&](int q, int x, int z) -> double {
-    if (q == e) return model.df[e];
-    if (x == e && z == e) return model.df[q];
-    if (x == e) return model.k[q][z];
-    if (z == e) return model.k[q][x];
-    return model.t[q][x][z];
-  };
+  auto trace = [&](int q, int x, int z) { return model.Trace(q, x, z); };
   // Half the covariance of two sums of products of block q: sum over ordered pairs of the
   // block's terms of t(q; y, z) a(y) b(z).
   auto half = [&](int q, auto&& a, auto&& b) {

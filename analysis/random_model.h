@@ -40,6 +40,9 @@ struct RandomModel {
   std::vector<double> hi, hiError, hm, hmError;
 
   double Component(int term, int i, int j) const { return component[term][i * traits + j]; }
+  // t(q; x, y) with the residual (index randomTerms) included: t(q; x, E) = k(q, x),
+  // t(q; E, E) = df_q; the residual block holds only the residual.
+  double Trace(int q, int x, int y) const;
 };
 
 // Estimates everything of the stage from the design (coding and distinct rows), the trait
