@@ -23,11 +23,24 @@ double ReflectionHead(double x1, double s, double rest2) {
 
 int HouseholderReduce(double** design, double** responses, int rows, int columns,
                       int responseColumns) {
-  std::vector<double> v(static_cast<std::size_t>(std::max(rows, 0)));
+  if (rows <= 0 || columns <= 0) return 0;
+  // The reflections act on columns: work on a column-major copy of the design and the
+  // responses, so that every inner loop runs over contiguous entries, and copy back.
+  const std::size_t n = static_cast<std::size_t>(rows);
+  const int total = columns + std::max(responseColumns, 0);
+  std::vector<double> work(n * static_cast<std::size_t>(total));
+  auto column = [&](int c) { return work.data() + static_cast<std::size_t>(c) * n; };
+  for (int i = 0; i < rows; ++i) {
+    for (int c = 0; c < columns; ++c) column(c)[i] = design[i][c];
+    for (int c = 0; c < responseColumns; ++c) column(columns + c)[i] = responses[i][c];
+  }
+
+  std::vector<double> v(n);
   int r = 0;
   for (int g = 0; g < columns && r < rows; ++g) {
-    double norm2 = 0.0;
-    for (int i = r; i < rows; ++i) norm2 += design[i][g] * design[i][g];
+    const double* x = column(g);
+    const std::size_t below = n - static_cast<std::size_t>(r);
+    const double norm2 = Dot(x + r, x + r, below);
     const double s = std::sqrt(norm2);
     if (s <= kTolerance) continue;  // dependent on the earlier columns
 
@@ -35,28 +48,26 @@ int HouseholderReduce(double** design, double** responses, int rows, int columns
     // Its first entry x_1 - s is computed without cancellation when x_1 > 0, as
     // -(sum of the other squares) / (x_1 + s) (Golub and Van Loan, Matrix Computations,
     // algorithm 5.1.1).
-    double rest2 = 0.0;
-    for (int i = r + 1; i < rows; ++i) {
-      v[i] = design[i][g];
-      rest2 += v[i] * v[i];
-    }
-    v[r] = ReflectionHead(design[r][g], s, rest2);
+    const double rest2 = Dot(x + r + 1, x + r + 1, below - 1);
+    std::copy(x + r, x + n, v.begin() + r);
+    v[r] = ReflectionHead(x[r], s, rest2);
     const double vNorm2 = v[r] * v[r] + rest2;
     if (vNorm2 > 0.0) {
       const double scale = std::sqrt(2.0 / vNorm2);
-      for (int i = r; i < rows; ++i) v[i] *= scale;
-      for (int c = g; c < columns; ++c) {
-        double dot = 0.0;
-        for (int i = r; i < rows; ++i) dot += v[i] * design[i][c];
-        for (int i = r; i < rows; ++i) design[i][c] -= dot * v[i];
-      }
-      for (int c = 0; c < responseColumns; ++c) {
-        double dot = 0.0;
-        for (int i = r; i < rows; ++i) dot += v[i] * responses[i][c];
-        for (int i = r; i < rows; ++i) responses[i][c] -= dot * v[i];
+      for (std::size_t i = static_cast<std::size_t>(r); i < n; ++i) v[i] *= scale;
+      // Design columns g .. and then every response column.
+      for (int c = g; c < total; ++c) {
+        double* y = column(c) + r;
+        const double dot = Dot(v.data() + r, y, below);
+        SubtractScaled(y, v.data() + r, dot, below);
       }
     }
     ++r;
+  }
+
+  for (int i = 0; i < rows; ++i) {
+    for (int c = 0; c < columns; ++c) design[i][c] = column(c)[i];
+    for (int c = 0; c < responseColumns; ++c) responses[i][c] = column(columns + c)[i];
   }
   return r;
 }
