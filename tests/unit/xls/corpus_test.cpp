@@ -34,7 +34,9 @@ TEST_P(CorpusTest, LoadsOrIsRefusedCleanly) {
   const auto start = std::chrono::steady_clock::now();
   const bool loaded = document.Load(path.c_str());
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  EXPECT_LT(seconds, 5.0);
+  // A guard against a reader that runs away, not a speed figure (the load benchmark
+  // measures speed): generous enough for sanitizer builds on a loaded machine.
+  EXPECT_LT(seconds, 30.0);
 
   switch (entry.outcome) {
     case Outcome::Refused:
