@@ -13,16 +13,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/report_compare.h"
+
 extern char** environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string ReadBytes(const fs::path& path) { return quorvel::testing::ReadFile(path.string()); }
 
 std::string Xls(const std::string& name) {
   return std::string(QUORVEL_TEST_DATA) + "/xls/fixtures/" + name;

@@ -10,16 +10,14 @@
 #include <iterator>
 
 #include "tests/support/fake_platform.h"
+#include "tests/support/report_compare.h"
 
 namespace quorvel {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string ReadBytes(const fs::path& path) { return testing::ReadFile(path.string()); }
 
 class CommandsTest : public ::testing::Test {
  protected:
