@@ -24,10 +24,10 @@
 #include <map>
 
 #include "analysis/arrow_cholesky.h"
-#include "analysis/report_text.h"
 #include "analysis/row_space.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
+#include "numeric/probability.h"
 
 namespace quorvel {
 namespace {
@@ -96,13 +96,13 @@ class SignificanceOfOneDF {
 // A solver for a principal submatrix A[J,J] of the normal matrix together with its
 // restriction rows restricted to J, as needed by the restricted fit on J.
 struct RestrictedSystem {
-  std::vector<int> columns;          // J, ascending parameter indices
-  ArrowCholesky factor;              // of A[J,J]
+  std::vector<int> columns;  // J, ascending parameter indices
+  ArrowCholesky factor;      // of A[J,J]
   bool ok = true;
-  int restrictionRank = 0;           // rank of the restriction rows on J
-  std::vector<int> basisRows;        // indices of the independent restriction rows
-  std::vector<std::vector<int>> basis;  // those rows on local indices
-  std::vector<double> basisGram;     // Cholesky factor of Rq A^-1 Rq' (q x q)
+  int restrictionRank = 0;                       // rank of the restriction rows on J
+  std::vector<int> basisRows;                    // indices of the independent restriction rows
+  std::vector<std::vector<int>> basis;           // those rows on local indices
+  std::vector<double> basisGram;                 // Cholesky factor of Rq A^-1 Rq' (q x q)
   std::vector<std::vector<double>> solvedBasis;  // A[J,J]^-1 Rq' by column, when kept
 
   // The constrained residual part: returns c'G c - (Rq G c)'E^-1(Rq G c) with G the inverse
@@ -215,8 +215,8 @@ void BuildRestrictedSystem(const ModelCoding& coding, const DesignCells& cells,
   // The effects below the males (females, female-by-repeat) fall into small groups; the
   // mean, blocks, repeats and males form the dense border.
   const EffectBlock& male = MaleBlock(coding);
-  const ArrowMatrix a = AssembleNormalMatrix(cells, coding.restrictionRows, p, columns,
-                                             male.start + male.count, p);
+  const ArrowMatrix a =
+      AssembleNormalMatrix(cells, coding.restrictionRows, p, columns, male.start + male.count, p);
   system.ok = system.factor.Factor(a);
   if (!system.ok) {
     std::fputs("fail\n", diag);
@@ -289,19 +289,19 @@ struct FixedModel::Impl {
   int n = 0;
   int modelRank = 0;
   int restrictionRank = 0;
-  bool complementary = false;           // rank(R) + rank(X) = p
+  bool complementary = false;  // rank(R) + rank(X) = p
 
-  RestrictedSystem full;                // A on all parameters, with the basis of R
-  std::vector<double> diagV;            // diag of A^-1 X'X A^-1
-  std::vector<double> diagP;            // diag of the restricted inverse P
-  std::vector<double> basisSolved;      // U = A^-1 Rq' L_E^-T, row-major p x q
-  std::vector<bool> parameterInSpace;   // e_k in the row space of R
+  RestrictedSystem full;               // A on all parameters, with the basis of R
+  std::vector<double> diagV;           // diag of A^-1 X'X A^-1
+  std::vector<double> diagP;           // diag of the restricted inverse P
+  std::vector<double> basisSolved;     // U = A^-1 Rq' L_E^-T, row-major p x q
+  std::vector<bool> parameterInSpace;  // e_k in the row space of R
 
   // Male differences.
   int maleStart = 0;
   int maleCount = 0;
-  std::vector<double> maleP;            // P on the male block, row-major
-  std::vector<bool> pairInSpace;        // e_i - e_j in the row space of R (lower triangle)
+  std::vector<double> maleP;      // P on the male block, row-major
+  std::vector<bool> pairInSpace;  // e_i - e_j in the row space of R (lower triangle)
 
   struct Factor {
     const char* label;
@@ -339,7 +339,8 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
   m.complementary = m.restrictionRank + m.modelRank == p;
   std::vector<int> enforced;
   if (!m.complementary) {
-    for (std::size_t r = 0; r < coding.restrictionRows.size(); ++r) enforced.push_back(static_cast<int>(r));
+    for (std::size_t r = 0; r < coding.restrictionRows.size(); ++r)
+      enforced.push_back(static_cast<int>(r));
   }
   BuildRestrictedSystem(coding, cells, AllColumnsExcept(p, nullptr), m.restrictionRank, enforced,
                         true, m.full, diag);
@@ -370,12 +371,14 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
       double projection = 0.0;
       for (const int c : cells.columns[cell]) projection += column[c];
       sandwich += cells.counts[cell] * projection * projection;
-      if (isMale) maleProjection[static_cast<std::size_t>(k - m.maleStart) * cellCount + cell] = projection;
+      if (isMale)
+        maleProjection[static_cast<std::size_t>(k - m.maleStart) * cellCount + cell] = projection;
     }
     m.diagV[k] = sandwich;
     if (isMale) {
       for (int i = 0; i < males; ++i) {
-        maleInverse[static_cast<std::size_t>(i) * males + (k - m.maleStart)] = column[m.maleStart + i];
+        maleInverse[static_cast<std::size_t>(i) * males + (k - m.maleStart)] =
+            column[m.maleStart + i];
       }
     }
   }
@@ -411,7 +414,8 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
       double value = 0.0;
       if (m.complementary) {
         const double* xj = maleProjection.data() + static_cast<std::size_t>(j) * cellCount;
-        for (std::size_t cell = 0; cell < cellCount; ++cell) value += cells.counts[cell] * xi[cell] * xj[cell];
+        for (std::size_t cell = 0; cell < cellCount; ++cell)
+          value += cells.counts[cell] * xi[cell] * xj[cell];
       } else {
         const double* uj = m.basisSolved.data() + static_cast<std::size_t>(m.maleStart + j) * q;
         value = maleInverse[static_cast<std::size_t>(i) * males + j];
@@ -575,6 +579,7 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
   const SignificanceOfOneDF significance(result.errorDF);
   result.maleT.assign(males > 1 ? MalePairIndex(males, 0) : 0, 0.0);
   result.maleSignificance.assign(result.maleT.size(), Significance::None);
+  result.maleP.assign(result.maleT.size(), 1.0);
   for (int i = 1; i < males; ++i) {
     const int ki = m.maleStart + i;
     for (int j = 0; j < i; ++j) {
@@ -596,98 +601,18 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
       if (b[ki] - b[kj] < 0) t = -t;
       result.maleT[pair] = t;
       result.maleSignificance[pair] = cls;
+      // The probability itself: 1 for a difference the restrictions already fix, the
+      // two-sided t tail for one degree of freedom.
+      if (df == 0) {
+        result.maleP[pair] = 1.0;
+      } else if (df == 1) {
+        result.maleP[pair] = StudentTTwoSidedP(t, result.errorDF);
+      } else {
+        result.maleP[pair] = FUpperTail(df, result.errorDF, pairF);
+      }
     }
   }
   return result;
-}
-
-void WriteFixedTrait(std::string& out, const ModelCoding& coding, int traitNumber,
-                     const FixedTraitResult& r) {
-  static const char* const kRule =
-      "   =====================================================================================\r\n";
-  static const char* const kRule2 =
-      "   =====================================================================================\r\n\r\n";
-  static const char* const kDash =
-      "   -------------------------------------------------------------------------------------\r\n";
-  static const char* const kHead =
-      "      Source             DF     Sum of Squares     Mean Squares     F Value     Pr>F      \r\n";
-
-  Appendf(out, "   Testing the model for trait %d:\r\n", traitNumber);
-  out += kRule;
-  out += kHead;
-  out += kDash;
-  Appendf(out, "      Model          %6d   %14.4f     %14.4f  %10.4f%10.4f\r\n", r.modelDF,
-          r.modelSS, r.modelMS, r.modelF, r.modelP);
-  Appendf(out, "      Error          %6d   %14.4f     %14.4f\r\n", r.errorDF, r.errorSS, r.errorMS);
-  Appendf(out, "      Total          %6d   %14.4f\r\n", r.totalDF, r.totalSS);
-  out += kRule2;
-
-  Appendf(out, "   Testing factors for trait %d:\r\n", traitNumber);
-  out += kRule;
-  out += kHead;
-  out += kDash;
-  for (const FactorTest& t : r.factors) {
-    Appendf(out, "      %-15s%6d   %14.4f     %14.4f  %10.4f%10.4f\r\n", t.label, t.df, t.ss, t.ms,
-            t.f, t.p);
-  }
-  out += kRule2;
-
-  Appendf(out, "   Parameter estimates for trait %d:\r\n", traitNumber);
-  out += kRule;
-  out += "      Parameter               Estimate       Std Error       T for H0:         Pr>|T|   \r\n";
-  out += "                                                            Parameter=0                \r\n";
-  out += kDash;
-  for (std::size_t k = 0; k < r.estimates.size(); ++k) {
-    const ParameterEstimate& e = r.estimates[k];
-    Appendf(out, "      %-17s %14.4f  %14.4f   %14.4f  %12.4f\r\n", coding.parameterNames[k].c_str(),
-            e.estimate, e.stdError, e.t, e.p);
-  }
-  out += kRule2;
-
-  // Tables of eight columns, then one with the remaining columns (possibly none).
-  const EffectBlock& male = MaleBlock(coding);
-  const int m = male.count;
-  const int full = (m - 1) / 8;
-  const int rest = (m - 1) % 8;
-  for (int table = 1; table <= full + 1; ++table) {
-    const int width = table <= full ? 8 : rest;
-    const int first = 8 * (table - 1);  // 0-based index of the first column male
-    Appendf(out, "   T values of test for difference between two males for trait %d (%d):\r\n",
-            traitNumber, table);
-    out += "   ===============";
-    for (int k = 0; k < width; ++k) out += "===============";
-    out += "   \r\n";
-    out += "                  ";
-    for (int k = 0; k < width; ++k) {
-      Appendf(out, " %12s  ", coding.parameterNames[male.start + first + k].c_str());
-    }
-    out += "\r\n   ---------------";
-    for (int k = 0; k < width; ++k) out += "---------------";
-    out += "\r\n";
-    if (width > 0) {
-      for (int i = first + 1; i < m; ++i) {
-        Appendf(out, "      %-12s", coding.parameterNames[male.start + i].c_str());
-        for (int j = first; j < first + width && j < i; ++j) {
-          const std::size_t pair = MalePairIndex(i, j);
-          switch (r.maleSignificance[pair]) {
-            case Significance::One:
-              Appendf(out, "%13.4f**", r.maleT[pair]);
-              break;
-            case Significance::Five:
-              Appendf(out, "%13.4f* ", r.maleT[pair]);
-              break;
-            case Significance::None:
-              Appendf(out, "%13.4f  ", r.maleT[pair]);
-              break;
-          }
-        }
-        out += "\r\n";
-      }
-    }
-    out += "   ===============";
-    for (int k = 0; k < width; ++k) out += "===============";
-    out += "   \r\n   *p<0.05, **p<0.01\r\n\r\n\r\n";
-  }
 }
 
 }  // namespace quorvel

@@ -40,16 +40,20 @@ struct FixedTraitResult {
   double modelSS = 0, modelMS = 0, modelF = 0, modelP = 0;
   double errorSS = 0, errorMS = 0;
   double totalSS = 0;
-  std::vector<FactorTest> factors;          // in print order
-  std::vector<ParameterEstimate> estimates; // in parameter order
+  std::vector<FactorTest> factors;           // in print order
+  std::vector<ParameterEstimate> estimates;  // in parameter order
   // Male differences, lower triangle: row male i, column male j < i at i(i-1)/2 + j.
+  // maleP holds the two-sided probability of each t, maleSignificance its class as the
+  // report's stars show it.
   std::vector<double> maleT;
+  std::vector<double> maleP;
   std::vector<Significance> maleSignificance;
 };
 
 // Index of the male pair (row i, column j), j < i, in the lower-triangle arrays.
 inline std::size_t MalePairIndex(int i, int j) {
-  return static_cast<std::size_t>(i) * static_cast<std::size_t>(i - 1) / 2 + static_cast<std::size_t>(j);
+  return static_cast<std::size_t>(i) * static_cast<std::size_t>(i - 1) / 2 +
+         static_cast<std::size_t>(j);
 }
 
 // Everything of the fixed-model fit that does not depend on trait values, computed once
@@ -73,10 +77,6 @@ class FixedModel {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
-
-// Appends the four fixed-model sections of trait `traitNumber` (1-based) to out.
-void WriteFixedTrait(std::string& out, const ModelCoding& coding, int traitNumber,
-                     const FixedTraitResult& result);
 
 // The male block of the t tables: the M parameters.
 const EffectBlock& MaleBlock(const ModelCoding& coding);

@@ -33,7 +33,6 @@
 
 #include "analysis/dense_kernels.h"
 #include "analysis/orthogonal_reduction.h"
-#include "analysis/report_text.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
 
@@ -97,8 +96,8 @@ double SumOfSquares(const Dense& z) {
 // Matrix functions of Gs = Z Z' through the class structure of Z'Z (see the file head).
 class GramFunctions {
  public:
-  GramFunctions(const CellReduction& reduced, const DesignCells& cells,
-                int leadingRows, int topRows, const EffectBlock& low, int leadingBlocks) {
+  GramFunctions(const CellReduction& reduced, const DesignCells& cells, int leadingRows,
+                int topRows, const EffectBlock& low, int leadingBlocks) {
     const int s = topRows - leadingRows;
     z_ = DesignRows(reduced, leadingRows, topRows, low);
     const Dense leading = DesignRows(reduced, 0, leadingRows, low);
@@ -130,18 +129,23 @@ class GramFunctions {
     // Z'Z on the normalised class indicators: diag(size) - (R_L E)'(R_L E).
     Dense leadingOnClasses(leadingRows, m);
     for (int r = 0; r < leadingRows; ++r) {
-      for (int c = 0; c < low.count; ++c) leadingOnClasses.Row(r)[classOfColumn_[c]] += leading.Row(r)[c];
-      for (int g = 0; g < m; ++g) leadingOnClasses.Row(r)[g] /= std::sqrt(static_cast<double>(classSize_[g]));
+      for (int c = 0; c < low.count; ++c)
+        leadingOnClasses.Row(r)[classOfColumn_[c]] += leading.Row(r)[c];
+      for (int g = 0; g < m; ++g)
+        leadingOnClasses.Row(r)[g] /= std::sqrt(static_cast<double>(classSize_[g]));
     }
-    std::vector<std::vector<double>> matrix(static_cast<std::size_t>(m), std::vector<double>(m, 0.0));
+    std::vector<std::vector<double>> matrix(static_cast<std::size_t>(m),
+                                            std::vector<double>(m, 0.0));
     for (int g = 0; g < m; ++g) {
       for (int h = 0; h < m; ++h) {
         double sum = g == h ? classValue_[g] : 0.0;
-        for (int r = 0; r < leadingRows; ++r) sum -= leadingOnClasses.Row(r)[g] * leadingOnClasses.Row(r)[h];
+        for (int r = 0; r < leadingRows; ++r)
+          sum -= leadingOnClasses.Row(r)[g] * leadingOnClasses.Row(r)[h];
         matrix[g][h] = sum;
       }
     }
-    std::vector<std::vector<double>> vectors(static_cast<std::size_t>(m), std::vector<double>(m, 0.0));
+    std::vector<std::vector<double>> vectors(static_cast<std::size_t>(m),
+                                             std::vector<double>(m, 0.0));
     std::vector<double*> matrixRows;
     std::vector<double*> vectorRows;
     for (int g = 0; g < m; ++g) {
@@ -245,9 +249,9 @@ class GramFunctions {
   Dense z_;
   std::vector<int> classOfColumn_;
   std::vector<int> classSize_;
-  std::vector<double> classValue_;                // the cells' common size
+  std::vector<double> classValue_;                 // the cells' common size
   std::vector<std::vector<double>> classVectors_;  // eigenvectors on the class indicators
-  std::vector<double> classEigen_;                // their eigenvalues, 0 for the null space
+  std::vector<double> classEigen_;                 // their eigenvalues, 0 for the null space
   double smallest_ = 0.0;
 };
 
@@ -280,7 +284,8 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
   const int e = terms;  // the residual's index
   model.traits = traits;
   model.randomTerms = terms;
-  std::vector<const EffectBlock*> termBlock = {coding.Find(Effect::Male), coding.Find(Effect::Female)};
+  std::vector<const EffectBlock*> termBlock = {coding.Find(Effect::Male),
+                                               coding.Find(Effect::Female)};
   if (repeat) termBlock.push_back(coding.Find(Effect::FemaleRepeat));
   const int leadingBlocks = coding.subDesignBlockCounts[0];
 
@@ -310,13 +315,15 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
   // The reduction.
   std::vector<double> y(static_cast<std::size_t>(n) * traits);
   for (int i = 0; i < n; ++i) {
-    for (int t = 0; t < traits; ++t) y[static_cast<std::size_t>(i) * traits + t] = data.traitValues[t][i];
+    for (int t = 0; t < traits; ++t)
+      y[static_cast<std::size_t>(i) * traits + t] = data.traitValues[t][i];
   }
   const CellReduction reduced = ReduceByCells(cells, coding.parameterCount, y, traits);
 
   // Sequential sums of products of every block.
-  std::vector<std::vector<double>> sp(static_cast<std::size_t>(terms) + 1,
-                                      std::vector<double>(static_cast<std::size_t>(traits) * traits, 0.0));
+  std::vector<std::vector<double>> sp(
+      static_cast<std::size_t>(terms) + 1,
+      std::vector<double>(static_cast<std::size_t>(traits) * traits, 0.0));
   auto addRows = [&](std::vector<double>& target, int first, int last) {
     for (int r = first; r < last; ++r) {
       const double* row = reduced.ResponseRow(r);
@@ -381,7 +388,9 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
       }
     }
   }
-  auto comp = [&](int x, int i, int j) { return model.component[x][static_cast<std::size_t>(i) * traits + j]; };
+  auto comp = [&](int x, int i, int j) {
+    return model.component[x][static_cast<std::size_t>(i) * traits + j];
+  };
 
   // Normal-theory variances of the sums of products, and of the components.
   auto spVariance = [&](int q, int i, int j) {
@@ -425,7 +434,9 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
     const GramFunctions gs(reduced, cells, leadingRows, top, *termBlock[low], leadingBlocks);
     const double smallest = gs.Smallest();
     auto inverseRoot = [](double l) { return 1.0 / (l * std::sqrt(l)); };
-    auto equaliser = [smallest](double l) { return std::sqrt(std::max(0.0, 1.0 / smallest - 1.0 / l)) / l; };
+    auto equaliser = [smallest](double l) {
+      return std::sqrt(std::max(0.0, 1.0 / smallest - 1.0 / l)) / l;
+    };
 
     // Transformed responses w = Gs^-1/2 y_S + W e, one column per trait.
     Dense yS(s, traits);
@@ -463,8 +474,10 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
       for (int i = 0; i < traits; ++i) {
         double numerator = 0.0;
         double denominator = 0.0;
-        for (int r = numFirst; r < numFirst + numDf; ++r) numerator += responses.Row(r)[i] * responses.Row(r)[i];
-        for (int r = numFirst + numDf; r < s; ++r) denominator += responses.Row(r)[i] * responses.Row(r)[i];
+        for (int r = numFirst; r < numFirst + numDf; ++r)
+          numerator += responses.Row(r)[i] * responses.Row(r)[i];
+        for (int r = numFirst + numDf; r < s; ++r)
+          denominator += responses.Row(r)[i] * responses.Row(r)[i];
         const double f = (numerator / numDf) / (denominator / denDf);
         model.testF[i][target] = f;
         model.testP[i][target] = FUpperTail(numDf, denDf, f);
@@ -492,7 +505,9 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
       using K4 = std::tuple<int, int, int, int>;
       const auto bm = Count<K2>(n, [&](int i) { return K2{block[i], male[i]}; });
       const auto bmf = Count<K3>(n, [&](int i) { return K3{block[i], male[i], female[i]}; });
-      const auto bmfr = Count<K4>(n, [&](int i) { return K4{block[i], male[i], female[i], rep[i]}; });
+      const auto bmfr = Count<K4>(n, [&](int i) {
+        return K4{block[i], male[i], female[i], rep[i]};
+      });
       auto squares = [&](const auto& cells2, auto maleOf) {
         double sum = 0.0;
         for (const auto& [key, count] : cells2) {
@@ -538,7 +553,8 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
       sd[x] = comp(x, i, i);
       spVar[x] = spVariance(x, i, i);
     }
-    for (int x = 0; x < terms; ++x) var[x] = model.componentVar[x][static_cast<std::size_t>(i) * traits + i];
+    for (int x = 0; x < terms; ++x)
+      var[x] = model.componentVar[x][static_cast<std::size_t>(i) * traits + i];
     var[e] = model.componentVarE[i];
     auto covariance = [&](int x, int z) {
       double sum = 0.0;
@@ -559,8 +575,8 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
       if (x != 0) maleCov += covariance(0, x);
     }
     const double hi = 4 * sM / total;
-    const double varHi = ((4 * sM) * (4 * sM) / (total * total) * (sumVar + 2 * sumCov) + 16 * var[0] -
-                          (2 * 4 * sM / total) * (4 * var[0] + 4 * maleCov)) /
+    const double varHi = ((4 * sM) * (4 * sM) / (total * total) * (sumVar + 2 * sumCov) +
+                          16 * var[0] - (2 * 4 * sM / total) * (4 * var[0] + 4 * maleCov)) /
                          (total * total);
 
     double d = sM;
@@ -571,12 +587,14 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
     for (int x = 1; x <= terms; ++x) {
       weightedVar += weight[x] * weight[x] * var[x];
       weightedMaleCov += weight[x] * covariance(0, x);
-      for (int z = x + 1; z <= terms; ++z) weightedPairCov += weight[x] * weight[z] * covariance(x, z);
+      for (int z = x + 1; z <= terms; ++z)
+        weightedPairCov += weight[x] * weight[z] * covariance(x, z);
     }
     const double hm = sM / d;
-    const double varHm = (sM * sM / (d * d) * (weightedVar + 2 * weightedMaleCov + 2 * weightedPairCov) +
-                          var[0] - (2 * sM / d) * (var[0] + weightedMaleCov)) /
-                         (d * d);
+    const double varHm =
+        (sM * sM / (d * d) * (weightedVar + 2 * weightedMaleCov + 2 * weightedPairCov) + var[0] -
+         (2 * sM / d) * (var[0] + weightedMaleCov)) /
+        (d * d);
     model.hi[i] = hi;
     model.hiError[i] = std::sqrt(varHi);
     model.hm[i] = hm;
@@ -585,45 +603,8 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
   return model;
 }
 
-void WriteRandomSections(std::string& out, const ModelCoding& coding, const std::string& timeText,
-                         const RandomModel& model) {
-  out += "   *************************************************************************************\r\n";
-  out += "   *                                                                                   *\r\n";
-  out += "   *  Result for the random effect model.                     ";
-  out += timeText;
-  out += " *\r\n   *                                                                                   *\r\n";
-  out += "   *************************************************************************************\r\n\r\n\r\n";
-  const bool repeat = coding.kind == ModelKind::BlockedRepeat;
-  const int traits = model.traits;
-  const int e = model.randomTerms;
-  for (int i = 0; i < traits; ++i) {
-    const std::size_t ii = static_cast<std::size_t>(i) * traits + i;
-    Appendf(out, "   Estimates of variance components and heritabilites for trait %d:\r\n", i + 1);
-    out += "   =====================================================================================\r\n";
-    out += "      Parameter            Estimate           Std Error        F For H0:        Pr > F   \r\n";
-    out += "                                                              Parameter=0  \r\n";
-    out += "   -------------------------------------------------------------------------------------\r\n";
-    static const char* const kLines[] = {
-        "      Sigma_M       %14.4f      %14.4f      %10.4f     %10.4f\r\n",
-        "      Sigma_F       %14.4f      %14.4f      %10.4f     %10.4f\r\n",
-        "      Sigma_FR      %14.4f      %14.4f      %10.4f     %10.4f\r\n"};
-    for (int x = 0; x < (repeat ? 3 : 2); ++x) {
-      Appendf(out, kLines[x], model.component[x][ii], std::sqrt(model.componentVar[x][ii]),
-              model.testF[i][x], model.testP[i][x]);
-    }
-    Appendf(out, "      Sigma_E       %14.4f      %14.4f\r\n\r\n", model.component[e][ii],
-            std::sqrt(model.componentVarE[i]));
-    Appendf(out, "      Hi            %14.4f      %14.4f\r\n", model.hi[i], model.hiError[i]);
-    Appendf(out, "      Hm            %14.4f      %14.4f\r\n", model.hm[i], model.hmError[i]);
-    out += "   =====================================================================================\r\n\r\n";
-  }
-}
-
-void WriteCorrelations(std::string& out, const RandomModel& model) {
-  static const char* const kTitles[] = {
-      "   Genetic correlation matrix of male effects with std. in brackets\r\n",
-      "   Genetic correlation matrix of female effects with std. in brackets\r\n",
-      "   Genetic correlation matrix of repeat x female effects with std. in brackets\r\n"};
+std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model) {
+  static const char* const kEffects[] = {"male", "female", "female_by_repeat"};
   const int traits = model.traits;
   const int terms = model.randomTerms;
   const int e = terms;
@@ -640,9 +621,16 @@ void WriteCorrelations(std::string& out, const RandomModel& model) {
     return sum;
   };
 
+  std::vector<CorrelationMatrix> matrices;
   for (int x = 0; x < terms; ++x) {
-    std::vector<double> r(static_cast<std::size_t>(traits) * traits, 0.0);
-    std::vector<double> se(static_cast<std::size_t>(traits) * traits, 0.0);
+    CorrelationMatrix matrix;
+    matrix.effect = kEffects[x];
+    matrix.traits = traits;
+    std::vector<double>& r = matrix.r;
+    std::vector<double>& se = matrix.se;
+    r.assign(static_cast<std::size_t>(traits) * traits, 0.0);
+    se.assign(static_cast<std::size_t>(traits) * traits, 0.0);
+    for (int i = 0; i < traits; ++i) r[static_cast<std::size_t>(i) * traits + i] = 1.0;
     const std::vector<double>& v = model.componentVar[x];
     for (int i = 0; i + 1 < traits; ++i) {
       for (int j = i + 1; j < traits; ++j) {
@@ -669,45 +657,17 @@ void WriteCorrelations(std::string& out, const RandomModel& model) {
         const double vij = v[static_cast<std::size_t>(i) * traits + j];
         const double variance =
             rij * rij *
-            (vii / (4 * sii * sii) + vij / (sij * sij) + vjj / (4 * sjj * sjj) - 2 * cijii / (sij * sii) -
-             2 * cijjj / (sij * sjj) + 2 * ciijj / (2 * sii * sjj));
-        r[static_cast<std::size_t>(i) * traits + j] = r[static_cast<std::size_t>(j) * traits + i] = rij;
-        se[static_cast<std::size_t>(i) * traits + j] = se[static_cast<std::size_t>(j) * traits + i] =
-            std::sqrt(variance);
+            (vii / (4 * sii * sii) + vij / (sij * sij) + vjj / (4 * sjj * sjj) -
+             2 * cijii / (sij * sii) - 2 * cijjj / (sij * sjj) + 2 * ciijj / (2 * sii * sjj));
+        r[static_cast<std::size_t>(i) * traits + j] = r[static_cast<std::size_t>(j) * traits + i] =
+            rij;
+        se[static_cast<std::size_t>(i) * traits + j] =
+            se[static_cast<std::size_t>(j) * traits + i] = std::sqrt(variance);
       }
     }
-
-    out += kTitles[x];
-    out += "   ";
-    for (int k = 0; k <= traits; ++k) out += "==============";
-    out += "\r\n       Trait     ";
-    for (int k = 1; k <= traits; ++k) Appendf(out, "      %2d      ", k);
-    out += "\r\n   --------------";
-    for (int k = 0; k < traits; ++k) out += "--------------";
-    out += "\r\n";
-    for (int i = 0; i < traits; ++i) {
-      Appendf(out, "         %2d      ", i + 1);
-      for (int j = 0; j < traits; ++j) {
-        if (i == j) {
-          out += "    1.0000    ";
-        } else {
-          Appendf(out, "    %6.4f    ", r[static_cast<std::size_t>(i) * traits + j]);
-        }
-      }
-      out += "\r\n                 ";
-      for (int j = 0; j < traits; ++j) {
-        if (i == j) {
-          out += "   (0.0000)   ";
-        } else {
-          Appendf(out, "   (%6.4f)   ", se[static_cast<std::size_t>(i) * traits + j]);
-        }
-      }
-      out += "\r\n\r\n";
-    }
-    out += "   ";
-    for (int k = 0; k <= traits; ++k) out += "==============";
-    out += "\r\n\r\n";
+    matrices.push_back(std::move(matrix));
   }
+  return matrices;
 }
 
 }  // namespace quorvel

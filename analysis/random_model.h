@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analysis_result.h"
 #include "analysis/model_coding.h"
 #include "import/design_data.h"
 
@@ -16,8 +17,8 @@ namespace quorvel {
 // the residual is term `randomTerms`. Row block q of the reduced design belongs to term q.
 struct RandomModel {
   int traits = 0;
-  int randomTerms = 0;              // 2, or 3 with female-by-repeat
-  std::vector<int> df;              // per block, the residual block last
+  int randomTerms = 0;  // 2, or 3 with female-by-repeat
+  std::vector<int> df;  // per block, the residual block last
   // k[q][x]: coefficient of the component of random term x >= q in the expected sum of
   // squares of block q; t[q][x][y]: trace of the product of the Gram matrices of x and y
   // over block q (x, y >= q).
@@ -50,12 +51,8 @@ struct RandomModel {
 RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cells,
                                const DesignData& data, int modelRank);
 
-// Appends the random-model box (timeText: the 24 characters of the run's time) and the
-// sections of every trait.
-void WriteRandomSections(std::string& out, const ModelCoding& coding, const std::string& timeText,
-                         const RandomModel& model);
-
-// Appends the genetic correlation matrices of every random term with their standard errors.
-void WriteCorrelations(std::string& out, const RandomModel& model);
+// The genetic correlations between traits of every random term, from the top term down,
+// with their first-order standard errors.
+std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model);
 
 }  // namespace quorvel

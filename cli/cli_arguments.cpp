@@ -1,6 +1,8 @@
 // The command line of quorvel-cli.
 #include "cli/cli_arguments.h"
 
+#include "export/result_export.h"
+
 namespace quorvel {
 
 const char* CliUsageText() {
@@ -11,7 +13,8 @@ const char* CliUsageText() {
          "  import FILE.xls [--output-dir DIR]\n"
          "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
          "      workbook, or in DIR) and prints it.\n"
-         "  analyze FILE.xls [--model 1|2|3] [--output-dir DIR]\n"
+         "  analyze FILE.xls [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
+         "                 [--export PATH]\n"
          "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
          "      layout fits), writes the report result.txt and prints it.\n"
          "        --model 1   yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt\n"
@@ -19,6 +22,10 @@ const char* CliUsageText() {
          "        --model 2   yijkl = u + Bi + Mj + Fjk + eijkl (Block, Male, Female, Trait1, "
          "...)\n"
          "        --model 3   yijk = u + Mi + Fij + eijk (Male, Female, Trait1, ...)\n"
+         "        --format json   print the result as JSON instead of the report\n"
+         "                        (result.txt is written all the same)\n"
+         "        --export PATH   also write the result to PATH: .json, .csv (one row per\n"
+         "                        number) or .xlsx (a sheet per table)\n"
          "  cells FILE.xls\n"
          "      Lists the decoded cells of every worksheet.\n"
          "\n"
@@ -62,7 +69,8 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
       parsed.command = CliCommand::Help;
       return parsed;
     }
-    const bool takesValue = arg == "--output-dir" || arg == "--model";
+    const bool takesValue =
+        arg == "--output-dir" || arg == "--model" || arg == "--format" || arg == "--export";
     if (takesValue && parsed.command == CliCommand::Cells) {
       error = "cells takes no option " + arg;
       return std::nullopt;
@@ -88,6 +96,28 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
       } else {
         error = "--model must be 1, 2 or 3, not '" + value + "'";
         return std::nullopt;
+      }
+    } else if (arg == "--format" || arg == "--export") {
+      if (parsed.command != CliCommand::Analyze) {
+        error = arg + " belongs to analyze";
+        return std::nullopt;
+      }
+      const std::string& value = args[++k];
+      if (arg == "--format") {
+        if (value == "text") {
+          parsed.options.print = PrintFormat::Text;
+        } else if (value == "json") {
+          parsed.options.print = PrintFormat::Json;
+        } else {
+          error = "--format must be text or json, not '" + value + "'";
+          return std::nullopt;
+        }
+      } else {
+        if (!ExportFormatOf(value)) {
+          error = "--export needs a file ending in .json, .csv or .xlsx, not '" + value + "'";
+          return std::nullopt;
+        }
+        parsed.options.exportPath = value;
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg + " (try --help)";

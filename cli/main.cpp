@@ -17,6 +17,7 @@ int UsageError(const std::string& error) {
   std::cerr << "quorvel-cli: " << error << "\n"
             << "usage: quorvel-cli import FILE.xls [--output-dir DIR]\n"
             << "       quorvel-cli analyze FILE.xls [--model 1|2|3] [--output-dir DIR]\n"
+            << "                           [--format text|json] [--export PATH]\n"
             << "       quorvel-cli cells FILE.xls\n"
             << "       quorvel-cli --help | --version\n";
   return kUsageError;

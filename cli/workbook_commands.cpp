@@ -6,11 +6,14 @@
 #include <chrono>
 
 #include "app/commands/commands.h"
+#include "app/commands/open_command.h"
 #include "cli/console_platform.h"
-#include "import/import_command.h"
+#include "export/result_export.h"
 
 namespace quorvel {
 namespace {
+
+constexpr const char* kProgramVersion = QUORVEL_VERSION;
 
 // Sets dataFolder and dataFileName as the Open command would for the chosen workbook,
 // except that the output folder, when given, takes the place of the workbook's folder.
@@ -24,6 +27,11 @@ void SetDataFiles(AppState& state, const WorkbookCommandOptions& options) {
   } else {
     state.dataFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
   }
+}
+
+bool Print(const std::string& text, std::FILE* out) {
+  const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
+  return std::fflush(out) == 0 && written;
 }
 
 bool CopyFileTo(const std::string& path, std::FILE* out) {
@@ -72,8 +80,28 @@ int AnalyzeWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out
   RunAnalysis(session, options.model.value_or(session.designData->kind));
   if (!session.runInProgress) return 1;  // the data set does not fit the model
   DriveAnalysisTimer(session, platform);
+  // A report that could not be written has shown its message through the platform.
   if (session.state.runStatus != RunStatus::Done) return 1;
-  return CopyFileTo(session.state.reportPath, out) ? 0 : 1;
+
+  const AnalysisResult& result = *session.lastRun.result;
+  const ExportContext context{session.state.dataFileName, kProgramVersion};
+  const bool printed = options.print == PrintFormat::Json
+                           ? Print(FormatResultJson(result, context), out)
+                           : Print(*session.lastRun.report, out);
+  if (!printed) {
+    std::fprintf(err, "quorvel-cli: the report could not be written to standard output\n");
+    return 1;
+  }
+  if (options.exportPath) {
+    std::string error;
+    const std::optional<ExportFormat> format = ExportFormatOf(*options.exportPath);
+    if (!format || !WriteResultExport(result, context, *format, *options.exportPath, error)) {
+      std::fprintf(err, "quorvel-cli: %s cannot be created: %s\n", options.exportPath->c_str(),
+                   error.c_str());
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace quorvel

@@ -10,20 +10,28 @@
 
 namespace quorvel {
 
+// What analyze prints on standard output: the text report or the result as JSON.
+enum class PrintFormat { Text, Json };
+
 struct WorkbookCommandOptions {
-  std::string workbook;  // the .xls file, as given
+  std::string workbook;  // the workbook, as given
   std::optional<std::string>
       outputDir;                   // where tmp.txt and result.txt go; else beside the workbook
   std::optional<ModelKind> model;  // analyze: the Model command; else the sheet's own layout
+  PrintFormat print = PrintFormat::Text;  // analyze
+  std::optional<std::string>
+      exportPath;  // analyze: also write the result here (.json, .csv, .xlsx)
 };
 
 // Imports the workbook, writes tmp.txt and copies it to `out`. Returns 0, or 1 after the
 // import's message has gone to `err` (nothing is written then).
 int ImportWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out, std::FILE* err);
 
-// Imports the workbook, runs the model, writes result.txt and copies it to `out`. Returns
-// 0, or 1 after the failing step's message has gone to `err`. When `err` is a terminal, a
-// run still going after half a second reports its stages there.
+// Imports the workbook, runs the model, writes result.txt and prints the report (or the
+// result as JSON) to `out`, as the run composed it in memory; with an export path, writes
+// the export too. Returns 0, or 1 after the failing step's message has gone to `err`
+// (a report that cannot be written: "Result file cannot be created!"). When `err` is a
+// terminal, a run still going after half a second reports its stages there.
 int AnalyzeWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace quorvel

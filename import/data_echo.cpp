@@ -1,7 +1,10 @@
 // The data echo "tmp.txt".
 #include "import/data_echo.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "io/atomic_file.h"
 
 namespace quorvel {
 namespace {
@@ -81,14 +84,7 @@ std::string ComposeDataEcho(const DesignData& data, const std::vector<std::strin
 
 bool WriteDataEcho(const std::string& path, const DesignData& data,
                    const std::vector<std::string>& traitNames) {
-  const std::string text = ComposeDataEcho(data, traitNames);
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  if (file == nullptr) return false;
-  const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-  const bool closed = std::fclose(file) == 0;
-  if (written && closed) return true;
-  std::remove(path.c_str());
-  return false;
+  return WriteFileAtomically(path, ComposeDataEcho(data, traitNames));
 }
 
 }  // namespace quorvel

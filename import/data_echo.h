@@ -16,8 +16,9 @@ namespace quorvel {
 // an empty header field.
 std::string ComposeDataEcho(const DesignData& data, const std::vector<std::string>& traitNames);
 
-// Creates or replaces the file at `path` with the echo of `data`. Returns false when the
-// file cannot be created or fully written; a partly written file is then removed.
+// Replaces the file at `path` whole with the echo of `data` (a new file renamed over the
+// old one). Returns false when the file cannot be created or fully written; the old file
+// is then left as it was.
 bool WriteDataEcho(const std::string& path, const DesignData& data,
                    const std::vector<std::string>& traitNames);
 

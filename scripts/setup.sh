@@ -9,6 +9,10 @@ packages=(
   clang libclang-rt-14-dev                         # libFuzzer target of the reader
   qt6-base-dev qt6-qpa-plugins libgl-dev           # desktop program (offscreen platform for tests)
   libx11-dev                                       # lock-key indicators of the status bar
+  libboost-math-dev                                # t, chi-square and normal distributions
+  nlohmann-json3-dev                               # JSON export
+  libxlsxwriter-dev                                # .xlsx export
+  python3-openpyxl                                 # tests: an independent reader of the .xlsx export
   fonts-liberation fontconfig                      # metric-compatible "Courier New"
 )
 

@@ -6,8 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "analysis/analysis_run.h"
-#include "import/import_command.h"
+#include "app/commands/open_command.h"
 
 namespace quorvel {
 namespace {
@@ -101,8 +100,9 @@ void RunAnalysis(Session& session, ModelKind required) {
   std::shared_ptr<const DesignData> data = session.designData;
   RunOptions options;
   options.progress = session.runProgress;
+  RunOutput& output = session.lastRun;
   session.platform.StartWorker(
-      [&state, data, required, options] { RunModelAnalysis(required, *data, state, options); });
+      [&state, &output, data, options] { RunModelAnalysis(*data, state, output, options); });
   session.platform.InvalidateView();
 }
 

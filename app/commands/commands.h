@@ -5,6 +5,7 @@
 #include <memory>
 #include <string_view>
 
+#include "app/commands/analysis_run.h"
 #include "app/state/app_state.h"
 #include "app/state/platform.h"
 #include "import/design_data.h"
@@ -24,6 +25,9 @@ struct Session {
   DisplayMode modeBeforeRun = DisplayMode::Blank;
   // Told the stage names of a run as it proceeds, on the worker's thread; may be empty.
   std::function<void(std::string_view stage)> runProgress;
+  // What the last run left: written by the worker before it publishes finishTick, read
+  // by the user-interface thread once the run has been handed over.
+  RunOutput lastRun;
 };
 
 // Message texts of the commands.

@@ -2,7 +2,10 @@
 // data sets of the three models. Each case runs in a child process of its own, so that
 // its peak resident memory (VmHWM) is its own; times are medians of repeated runs.
 //
-//   analysis_bench [--runs N] [--fixed-only] [case ...]   (all cases when none is named)
+//   analysis_bench [--runs N] [--fixed-only] [--writers] [case ...]
+//                                            (all cases when none is named)
+// --writers adds, after each whole run, the time of every writer of its result (text
+// report, JSON, CSV, .xlsx) and its share of the run.
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,10 +21,13 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis_run.h"
+#include "analysis/analyze_design.h"
 #include "analysis/fixed_model.h"
 #include "analysis/model_coding.h"
+#include "app/commands/analysis_run.h"
+#include "export/result_export.h"
 #include "numeric/distinct_levels.h"
+#include "report/text_report.h"
 
 namespace {
 
@@ -114,23 +120,22 @@ double StatusMiB(const char* key) {
   return 0;
 }
 
-// The fixed-model stage of a run, the report text kept in memory.
+// The fixed-model stage of a run; returns the number of male differences it tested.
 std::size_t FixedStage(const DesignData& data) {
   const quorvel::ModelCoding coding = quorvel::BuildModelCoding(data);
   const quorvel::DesignCells cells = quorvel::BuildDesignCells(coding);
   const quorvel::FixedModel model(coding, cells);
-  std::string report;
-  for (int t = 0; t < data.traitCount; ++t) {
-    quorvel::WriteFixedTrait(report, coding, t + 1, model.Fit(data.traitValues[t]));
-  }
-  return report.size();
+  std::size_t pairs = 0;
+  for (int t = 0; t < data.traitCount; ++t) pairs += model.Fit(data.traitValues[t]).maleT.size();
+  return pairs;
 }
 
 // A whole run into a fresh temporary folder; returns the report's size.
 std::size_t WholeRun(const DesignData& data, const std::string& folder) {
   quorvel::AppState state;
   state.dataFolder = folder + "/";
-  quorvel::RunModelAnalysis(data.kind, data, state);
+  quorvel::RunOutput output;
+  quorvel::RunModelAnalysis(data, state, output);
   return static_cast<std::size_t>(std::filesystem::file_size(state.reportPath));
 }
 
@@ -147,8 +152,33 @@ double MedianMs(int runs, const std::function<void()>& body) {
   return times[times.size() / 2];
 }
 
+// The writers of one result: the time of each, and its share of the whole run's time.
+void MeasureWriters(const DesignData& data, const std::string& folder, int runs, double runMs) {
+  const quorvel::AnalysisResult result = quorvel::AnalyzeDesign(data);
+  const quorvel::ExportContext context{"bench", "bench"};
+  struct Writer {
+    const char* name;
+    std::function<void()> body;
+  };
+  const Writer writers[] = {
+      {"text report", [&] { quorvel::FormatTextReport(result, "Thu Jan  1 00:00:00 1970"); }},
+      {"json", [&] { quorvel::FormatResultJson(result, context); }},
+      {"csv", [&] { quorvel::FormatResultCsv(result); }},
+      {"xlsx",
+       [&] {
+         std::string error;
+         quorvel::WriteResultXlsx(result, context, folder + "/results.xlsx", error);
+       }},
+  };
+  for (const Writer& writer : writers) {
+    const double ms = MedianMs(runs, writer.body);
+    std::printf("%-12s   writer %-12s %10.1f ms  %5.1f %% of the whole run\n", "", writer.name, ms,
+                100.0 * ms / runMs);
+  }
+}
+
 // Runs one case and one stage in this (child) process and prints its line.
-void Measure(const CaseSpec& spec, bool whole, int runs) {
+void Measure(const CaseSpec& spec, bool whole, int runs, bool writers) {
   const DesignData data = Generate(spec);
   const double baseline = StatusMiB("VmRSS:");
   std::size_t bytes = 0;
@@ -161,6 +191,7 @@ void Measure(const CaseSpec& spec, bool whole, int runs) {
       return;
     }
     ms = MedianMs(runs, [&] { bytes = WholeRun(data, folder); });
+    if (writers) MeasureWriters(data, folder, runs, ms);
     std::filesystem::remove_all(folder);
   } else {
     ms = MedianMs(runs, [&] { bytes = FixedStage(data); });
@@ -178,12 +209,15 @@ void Measure(const CaseSpec& spec, bool whole, int runs) {
 int main(int argc, char** argv) {
   int runs = 5;
   bool fixedOnly = false;
+  bool writers = false;
   std::vector<std::string> names;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "--runs") == 0 && k + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++k]));
     } else if (std::strcmp(argv[k], "--fixed-only") == 0) {
       fixedOnly = true;
+    } else if (std::strcmp(argv[k], "--writers") == 0) {
+      writers = true;
     } else {
       names.push_back(argv[k]);
     }
@@ -193,7 +227,7 @@ int main(int argc, char** argv) {
       "the program included; 'over data' = peak less the resident size before the stage\n\n",
       runs);
   std::printf("%-12s %-12s %6s %5s %6s %10s %5s %9s %9s %9s\n", "case", "stage", "N", "p", "traits",
-              "median ms", "runs", "peak MiB", "over data", "report MB");
+              "median ms", "runs", "peak MiB", "over data", "out MB");
   for (const CaseSpec& spec : kCases) {
     if (!names.empty() && std::find(names.begin(), names.end(), spec.name) == names.end()) continue;
     for (const bool whole : {false, true}) {
@@ -201,7 +235,7 @@ int main(int argc, char** argv) {
       std::fflush(stdout);  // the child must not print the parent's buffer again
       const pid_t child = fork();
       if (child == 0) {
-        Measure(spec, whole, runs);
+        Measure(spec, whole, runs, writers);
         std::_Exit(0);
       }
       int status = 0;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "analysis/analysis_run.h"
-#include "import/import_command.h"
+#include "app/commands/analysis_run.h"
+#include "app/commands/open_command.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/report_compare.h"
 
@@ -48,13 +48,15 @@ TEST_P(FixtureReport, EveryWriterGivesTheIndependentReport) {
   const Expected& e = GetParam();
   setenv("SOURCE_DATE_EPOCH", "0", 1);
   setenv("TZ", "UTC", 1);
-  const std::string expected = testing::ReadFile(std::string(QUORVEL_GOLDEN_DIR) + "/expected/" +
-                                                 e.dataSet + ".model" + std::to_string(e.model) + ".txt");
+  const std::string expected =
+      testing::ReadFile(std::string(QUORVEL_GOLDEN_DIR) + "/expected/" + e.dataSet + ".model" +
+                        std::to_string(e.model) + ".txt");
   testing::CompareOptions options;
   options.ignoreNonFinite = true;
 
   int workbooks = 0;
-  for (const auto& entry : fs::directory_iterator(std::string(QUORVEL_TEST_DATA) + "/xls/fixtures")) {
+  for (const auto& entry :
+       fs::directory_iterator(std::string(QUORVEL_TEST_DATA) + "/xls/fixtures")) {
     const std::string name = entry.path().filename().string();
     if (name.rfind(e.dataSet + ".", 0) != 0 || entry.path().extension() != ".xls") continue;
     if (name.find('.', e.dataSet.size() + 1) == std::string::npos) continue;  // NAME.writer.xls
@@ -70,7 +72,8 @@ TEST_P(FixtureReport, EveryWriterGivesTheIndependentReport) {
     std::shared_ptr<const DesignData> data = std::make_shared<const DesignData>();
     ASSERT_TRUE(ImportWorkbook(state, data, platform, entry.path().string()));
     ASSERT_EQ(static_cast<int>(data->kind), e.model);
-    ASSERT_EQ(RunModelAnalysis(data->kind, *data, state), RunStatus::Done);
+    RunOutput output;
+    ASSERT_EQ(RunModelAnalysis(*data, state, output), RunStatus::Done);
 
     const std::string actual = testing::ReadFile(state.reportPath);
     if (data->traitCount == 0) {

@@ -15,9 +15,11 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analysis_result.h"
 #include "analysis/model_coding.h"
 #include "numeric/distinct_levels.h"
 #include "numeric/f_distribution.h"
+#include "report/text_report.h"
 #include "tests/support/reference_fixed_model.h"
 
 namespace quorvel {
@@ -753,8 +755,14 @@ TEST(MaleTables, ColumnsComeInTablesOfEightAndTheLastMayBeEmpty) {
     const ModelCoding coding = BuildModelCoding(data);
     const DesignCells cells = BuildDesignCells(coding);
     const FixedModel model(coding, cells, nullptr);
+    AnalysisResult result;
+    result.parameterNames = coding.parameterNames;
+    result.maleStart = MaleBlock(coding).start;
+    result.maleCount = MaleBlock(coding).count;
+    result.traits.resize(1);
+    result.traits[0].fixed = model.Fit(data.traitValues[0]);
     std::string report;
-    WriteFixedTrait(report, coding, 1, model.Fit(data.traitValues[0]));
+    AppendFixedTraitSections(report, result, 0);
 
     const std::vector<ReadTable> tables = ReadMaleTables(report);
     const int full = (males - 1) / 8;

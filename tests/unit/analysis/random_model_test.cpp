@@ -16,12 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "analysis/analyze_design.h"
 #include "analysis/fixed_model.h"
 #include "analysis/model_coding.h"
 #include "analysis/orthogonal_reduction.h"
 #include "numeric/distinct_levels.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
+#include "report/text_report.h"
 #include "tests/support/reference_random_model.h"
 
 namespace quorvel {
@@ -257,6 +259,15 @@ void ExpectFamily(const char* what, const std::vector<double>& actual,
 
 // Values printed by WriteCorrelations, matrix by matrix: for each, T x T correlations and
 // standard errors in row-major order (the diagonal's fixed texts included).
+// The report's correlation matrices of a random stage.
+std::string CorrelationText(const RandomModel& model) {
+  AnalysisResult result;
+  result.correlations = GeneticCorrelations(model);
+  std::string text;
+  AppendCorrelationMatrices(text, result);
+  return text;
+}
+
 struct PrintedMatrix {
   std::vector<double> correlation;
   std::vector<double> error;
@@ -643,7 +654,7 @@ TEST_P(AgainstReference, FastStageAgreesWithDenseReference) {
   // The printed correlations and standard errors: the reference's values to the printed
   // precision.
   std::string text;
-  WriteCorrelations(text, fast);
+  text = CorrelationText(fast);
   const auto printed = ParseCorrelations(text, traits);
   const auto expected = testing::ReferenceCorrelations(ref);
   ASSERT_EQ(printed.size(), expected.size());
@@ -910,9 +921,15 @@ TEST(RandomModelClosedForms, FemaleTestOnNearlyReducedColumnsAgreesWithTheRefere
 // ---------------------------------------------------------------------------------------
 // What the report shows.
 
+// The report's random-model sections of the data set's analysis; `model` is the random
+// stage the test looked at, which the analysis computes again the same way.
 std::string RandomSections(const DesignData& data, const RandomModel& model) {
+  AnalysisOptions options;
+  options.diagnostics = nullptr;
+  const AnalysisResult result = AnalyzeDesign(data, options);
+  EXPECT_EQ(result.traits.size(), static_cast<std::size_t>(model.traits));
   std::string text;
-  WriteRandomSections(text, BuildModelCoding(data), "Thu Jan  1 00:00:00 1970", model);
+  AppendRandomSections(text, result, "Thu Jan  1 00:00:00 1970");
   return text;
 }
 
@@ -968,7 +985,7 @@ TEST(RandomModelReport, CorrelationMatricesHaveOneRowAndColumnPerTrait) {
       const DesignData data = Generate({"", kind, true, traits, 8, 2, 3, 2, 2, 3});
       const RandomModel model = Fast(data);
       std::string text;
-      WriteCorrelations(text, model);
+      text = CorrelationText(model);
       const auto matrices = ParseCorrelations(text, traits);
       ASSERT_EQ(static_cast<int>(matrices.size()), model.randomTerms);
       for (const PrintedMatrix& matrix : matrices) {
@@ -1040,8 +1057,7 @@ TEST(RandomModelReport, ZeroDegreesOfFreedomRunToTheEnd) {
     const int zeroBlock =
         static_cast<int>(std::find(model.df.begin(), model.df.end(), 0) - model.df.begin());
     EXPECT_LT(zeroBlock, static_cast<int>(model.df.size()));
-    std::string text = RandomSections(data, model);
-    WriteCorrelations(text, model);
+    std::string text = RandomSections(data, model) + CorrelationText(model);
     EXPECT_FALSE(PrintedLine(text, data.traitCount, "      Hm").empty());
     EXPECT_TRUE(text.find("nan") != std::string::npos || text.find("inf") != std::string::npos);
   }

@@ -1,6 +1,6 @@
 // The Open command on real workbooks with a scripted platform: dialog settings, the
 // folder rules, the echo, and what each failure leaves behind.
-#include "import/import_command.h"
+#include "app/commands/open_command.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

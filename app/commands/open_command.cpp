@@ -1,5 +1,5 @@
 // The Open command.
-#include "import/import_command.h"
+#include "app/commands/open_command.h"
 
 #include <optional>
 

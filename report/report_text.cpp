@@ -1,7 +1,8 @@
-// Composition of report text and the report file.
-#include "analysis/report_text.h"
+// Composition of report text.
+#include "report/report_text.h"
 
 #include <cstdarg>
+#include <cstdio>
 
 namespace quorvel {
 
@@ -26,31 +27,6 @@ void Appendf(std::string& out, const char* format, ...) {
     out.resize(at + static_cast<std::size_t>(length));
   }
   va_end(copy);
-}
-
-ReportStream::~ReportStream() { Close(); }
-
-bool ReportStream::Open(const std::string& path) {
-  Close();
-  file_ = std::fopen(path.c_str(), "wb");
-  failed_ = false;
-  pending_.clear();
-  return file_ != nullptr;
-}
-
-void ReportStream::Flush() {
-  if (file_ != nullptr && !pending_.empty()) {
-    if (std::fwrite(pending_.data(), 1, pending_.size(), file_) != pending_.size()) failed_ = true;
-  }
-  pending_.clear();
-}
-
-bool ReportStream::Close() {
-  if (file_ == nullptr) return !failed_;
-  Flush();
-  if (std::fclose(file_) != 0) failed_ = true;
-  file_ = nullptr;
-  return !failed_;
 }
 
 }  // namespace quorvel

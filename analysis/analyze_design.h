@@ -1,0 +1,27 @@
+// The analysis of one data set under its model: coding, the fixed-model fit of every
+// trait, the random-model components, heritabilities and genetic correlations, returned
+// as one result value. Reads nothing but the data set and writes no file.
+#pragma once
+
+#include <cstdio>
+#include <functional>
+#include <string_view>
+
+#include "analysis/analysis_result.h"
+#include "import/design_data.h"
+
+namespace quorvel {
+
+struct AnalysisOptions {
+  // Told a short stage name ("coding", "fixed model", ...) as the analysis proceeds, on
+  // the thread that runs it; may be empty.
+  std::function<void(std::string_view stage)> progress;
+  // Receives "fail\n" for each normal matrix that is numerically singular (the analysis
+  // goes on; the affected numbers are NaN).
+  std::FILE* diagnostics = stdout;
+};
+
+// Analyses `data` under the model of its kind, which must not be None.
+AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& options = {});
+
+}  // namespace quorvel

@@ -1,0 +1,49 @@
+// Boost.Math distributions behind a policy that turns every domain, pole, overflow and
+// evaluation error into a returned NaN (or infinity) instead of an exception.
+#include "numeric/probability.h"
+
+#include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/normal.hpp>
+#include <boost/math/distributions/students_t.hpp>
+#include <cmath>
+#include <limits>
+
+namespace quorvel {
+namespace {
+
+using namespace boost::math::policies;
+using QuietPolicy =
+    policy<domain_error<ignore_error>, pole_error<ignore_error>, overflow_error<ignore_error>,
+           underflow_error<ignore_error>, evaluation_error<ignore_error>,
+           rounding_error<ignore_error>, indeterminate_result_error<ignore_error>>;
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+bool IsProbability(double p) { return p > 0.0 && p < 1.0; }
+
+}  // namespace
+
+double StudentTTwoSidedP(double t, double df) {
+  if (std::isnan(t) || !(df > 0.0)) return kNaN;
+  if (std::isinf(t)) return 0.0;
+  const boost::math::students_t_distribution<double, QuietPolicy> distribution(df);
+  const double p = 2.0 * boost::math::cdf(boost::math::complement(distribution, std::fabs(t)));
+  return p > 1.0 ? 1.0 : p;
+}
+
+double StudentTQuantile(double p, double df) {
+  if (!IsProbability(p) || !(df > 0.0)) return kNaN;
+  return boost::math::quantile(boost::math::students_t_distribution<double, QuietPolicy>(df), p);
+}
+
+double ChiSquareQuantile(double p, double df) {
+  if (!IsProbability(p) || !(df > 0.0) || std::isinf(df)) return kNaN;
+  return boost::math::quantile(boost::math::chi_squared_distribution<double, QuietPolicy>(df), p);
+}
+
+double NormalQuantile(double p) {
+  if (!IsProbability(p)) return kNaN;
+  return boost::math::quantile(boost::math::normal_distribution<double, QuietPolicy>(0.0, 1.0), p);
+}
+
+}  // namespace quorvel
