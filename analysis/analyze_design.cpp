@@ -12,7 +12,9 @@
 namespace quorvel {
 namespace {
 
+// Announces the next stage; a raised stop flag ends the analysis here.
 void Progress(const AnalysisOptions& options, std::string_view stage) {
+  options.stop.ThrowIfStopped();
   if (options.progress) options.progress(stage);
 }
 
@@ -112,6 +114,7 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& opti
   for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, t);
   Progress(options, "genetic correlations");
   result.correlations = GeneticCorrelations(random);
+  options.stop.ThrowIfStopped();
   return result;
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "analysis/analysis_result.h"
+#include "analysis/stop_token.h"
 #include "import/design_data.h"
 
 namespace quorvel {
@@ -19,9 +20,12 @@ struct AnalysisOptions {
   // Receives "fail\n" for each normal matrix that is numerically singular (the analysis
   // goes on; the affected numbers are NaN).
   std::FILE* diagnostics = stdout;
+  // Stops the analysis when raised: AnalyzeDesign then throws AnalysisCancelled.
+  StopToken stop;
 };
 
-// Analyses `data` under the model of its kind, which must not be None.
+// Analyses `data` under the model of its kind, which must not be None. Throws
+// AnalysisCancelled (and nothing else) when options.stop is raised during the analysis.
 AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& options = {});
 
 }  // namespace quorvel

@@ -31,7 +31,8 @@ int ImportWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out,
 // result as JSON) to `out`, as the run composed it in memory; with an export path, writes
 // the export too. Returns 0, or 1 after the failing step's message has gone to `err`
 // (a report that cannot be written: "Result file cannot be created!"). When `err` is a
-// terminal, a run still going after half a second reports its stages there.
+// terminal, a run still going after half a second reports its stages there. SIGINT or
+// SIGTERM stops the run, keeps the previous report and returns 130 or 143.
 int AnalyzeWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out, std::FILE* err);
 
 }  // namespace quorvel

@@ -33,9 +33,22 @@ RunStatus RunModelAnalysis(const DesignData& data, AppState& state, RunOutput& o
 
   AnalysisOptions analysisOptions;
   analysisOptions.progress = options.progress;
-  auto result = std::make_shared<const AnalysisResult>(AnalyzeDesign(data, analysisOptions));
-  if (options.progress) options.progress("writing the report");
-  auto report = std::make_shared<const std::string>(FormatTextReport(*result, timeText));
+  analysisOptions.stop = StopToken(options.stop);
+  std::shared_ptr<const AnalysisResult> result;
+  std::shared_ptr<const std::string> report;
+  try {
+    result = std::make_shared<const AnalysisResult>(AnalyzeDesign(data, analysisOptions));
+    if (options.progress) options.progress("writing the report");
+    report = std::make_shared<const std::string>(FormatTextReport(*result, timeText));
+    // The last moment a stop keeps the previous report.
+    analysisOptions.stop.ThrowIfStopped();
+  } catch (const AnalysisCancelled&) {
+    file.Discard();
+    output = RunOutput{nullptr, nullptr, "cancelled"};
+    state.runStatus = RunStatus::Cancelled;
+    Publish(state);
+    return state.runStatus;
+  }
   if (!file.Commit(*report)) {
     output = RunOutput{nullptr, nullptr, file.Error()};
     state.runStatus = RunStatus::ReportNotCreated;

@@ -2,6 +2,7 @@
 // whole, and the hand-off of both to the commands and the view.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -17,6 +18,8 @@ struct RunOptions {
   // Called with a short stage name ("coding", "fixed model", ...) as the run proceeds;
   // may be empty. Called on the thread that runs the analysis.
   std::function<void(std::string_view stage)> progress;
+  // Raised (from any thread) to stop the run; may be null.
+  const std::atomic<bool>* stop = nullptr;
 };
 
 // What a run leaves behind for the front ends: the result value, the report's text as it
@@ -34,6 +37,7 @@ struct RunOutput {
 // finishTick = tickCount last (release order). When the report cannot be created or
 // written, the previous file stays as it was, runStatus becomes ReportNotCreated,
 // output.error says why, displayMode is left alone and finishTick is still published.
+// A run stopped through options.stop ends the same way with runStatus Cancelled.
 // `output` is assigned once, just before finishTick, so that the user-interface thread
 // may read the previous run's output until the hand-off. Returns the status.
 RunStatus RunModelAnalysis(const DesignData& data, AppState& state, RunOutput& output,

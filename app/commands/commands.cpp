@@ -100,6 +100,8 @@ void RunAnalysis(Session& session, ModelKind required) {
   std::shared_ptr<const DesignData> data = session.designData;
   RunOptions options;
   options.progress = session.runProgress;
+  session.stopRun.store(false);
+  options.stop = &session.stopRun;
   RunOutput& output = session.lastRun;
   session.platform.StartWorker(
       [&state, &output, data, options] { RunModelAnalysis(*data, state, output, options); });
@@ -125,6 +127,13 @@ void OnAnalysisTick(Session& session) {
     return;
   }
 
+  if (finished && state.runStatus == RunStatus::Cancelled) {
+    EndRun(session);
+    state.displayMode.store(session.modeBeforeRun);
+    session.platform.InvalidateView();
+    return;
+  }
+
   if (ticks < finishTick + kHandOffTicks) {
     session.platform.InvalidateView();
     return;
@@ -132,6 +141,10 @@ void OnAnalysisTick(Session& session) {
   session.platform.SetScrollSize(std::max(10 * state.reportWidth + 140, 1100),
                                  20 * state.reportLineCount + 50);
   EndRun(session);
+}
+
+void CancelRun(Session& session) {
+  if (session.runInProgress) session.stopRun.store(true);
 }
 
 void SaveReportAs(Session& session) {

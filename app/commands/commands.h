@@ -1,6 +1,7 @@
 // The commands of the menu, toolbar and keyboard, written against the Platform interface.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -28,6 +29,8 @@ struct Session {
   // What the last run left: written by the worker before it publishes finishTick, read
   // by the user-interface thread once the run has been handed over.
   RunOutput lastRun;
+  // Raised by CancelRun to stop the running analysis; lowered by each Model command.
+  std::atomic<bool> stopRun{false};
 };
 
 // Message texts of the commands.
@@ -46,8 +49,14 @@ void OpenCommand(Session& session);
 void RunAnalysis(Session& session, ModelKind required);
 // Handler of timer 1: repaints until five ticks after finishTick, then fits the scroll size
 // to the report, stops the timer and ends the run. A report that could not be created ends
-// the run at once with kMsgResultNotCreated and the DisplayMode of before the run.
+// the run at once with kMsgResultNotCreated and the DisplayMode of before the run; a
+// cancelled run ends at once with the DisplayMode of before the run and no message.
 void OnAnalysisTick(Session& session);
+// Asks the running analysis to stop (Esc, Cancel, closing the window). The run ends at
+// its next check, within a fraction of a second, leaving the previous report whole; the
+// hand-off then restores the view of before the run without a message. Nothing happens
+// when no run is in progress.
+void CancelRun(Session& session);
 // Save As: copies the report byte for byte to a chosen file and moves dialogFolder there;
 // a file that cannot be read or written is named in a message. Refused with
 // kMsgPerformComputing unless the report is shown; ignored while a run is in progress.

@@ -10,8 +10,9 @@ namespace quorvel {
 // What the view draws. The values are compared for equality only.
 enum class DisplayMode : int { Blank = 0, Echo = 3, Waiting = 100, Report = 300 };
 
-// How the last analysis run ended; published by the worker before finishTick.
-enum class RunStatus : int { Done = 0, ReportNotCreated = 1 };
+// How the last analysis run ended; published by the worker before finishTick. A cancelled
+// run leaves the previous report as it was.
+enum class RunStatus : int { Done = 0, ReportNotCreated = 1, Cancelled = 2 };
 
 inline constexpr int kFinishTickBeforeFirstRun = 1'000'000'000;
 inline constexpr int kFinishTickAfterRun = 10'000'000;
