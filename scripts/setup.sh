@@ -12,7 +12,7 @@ packages=(
   libboost-math-dev                                # t, chi-square and normal distributions
   nlohmann-json3-dev                               # JSON export
   libxlsxwriter-dev                                # .xlsx export
-  python3-openpyxl                                 # tests: an independent reader of the .xlsx export
+  python3-openpyxl python3-jsonschema              # tests: independent readers of the exports
   fonts-liberation fontconfig                      # metric-compatible "Courier New"
 )
 
