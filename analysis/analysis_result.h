@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/fixed_model.h"
+#include "analysis/interval.h"
 #include "import/design_data.h"
 
 namespace quorvel {
@@ -21,6 +22,7 @@ struct ComponentEstimate {
   bool tested = false;
   double f = std::numeric_limits<double>::quiet_NaN();
   double p = std::numeric_limits<double>::quiet_NaN();
+  Interval ci;  // Sigma_E: exact chi-square; random terms: Satterthwaite
 };
 
 // A heritability with its first-order (delta-method) standard error.
@@ -28,6 +30,7 @@ struct HeritabilityEstimate {
   std::string parameter;  // "Hi" (individual) or "Hm" (male means)
   double estimate = 0;
   double stdError = 0;
+  Interval ci;  // Wald interval from the delta-method standard error
 };
 
 struct RandomTraitResult {

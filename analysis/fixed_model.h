@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/interval.h"
 #include "analysis/model_coding.h"
 
 namespace quorvel {
@@ -27,6 +28,7 @@ struct ParameterEstimate {
   double stdError = 0;
   double t = 0;
   double p = 0;
+  Interval ci;  // estimate +- t(1 - alpha/2, error DF) SE
 };
 
 // Significance class of a male difference: its p above 0.05, between 0.01 and 0.05 (both
