@@ -39,8 +39,8 @@ RandomTraitResult RandomTrait(const RandomModel& model, int i) {
   residual.estimate = model.component[e][ii];
   residual.stdError = std::sqrt(model.componentVarE[i]);
   random.components.push_back(residual);
-  random.heritabilities.push_back({"Hi", model.hi[i], model.hiError[i]});
-  random.heritabilities.push_back({"Hm", model.hm[i], model.hmError[i]});
+  random.heritabilities.push_back({"Hi", model.hi[i], model.hiError[i], {}});
+  random.heritabilities.push_back({"Hm", model.hm[i], model.hmError[i], {}});
   return random;
 }
 
