@@ -88,6 +88,7 @@ void RunAnalysis(Session& session, ModelKind required) {
   }
 
   session.runInProgress = true;
+  session.runSource = state.dataFileName;
   session.modeBeforeRun = state.displayMode.load();
   session.platform.RunStateChanged(true);
   // "Please wait" is set before the worker starts, so that a run finishing at once cannot
@@ -140,6 +141,8 @@ void OnAnalysisTick(Session& session) {
   }
   session.platform.SetScrollSize(std::max(10 * state.reportWidth + 140, 1100),
                                  20 * state.reportLineCount + 50);
+  session.shownResult = session.lastRun.result;
+  session.shownSource = session.runSource;
   EndRun(session);
 }
 
@@ -180,6 +183,22 @@ void SaveReportAs(Session& session) {
   }
   state.dialogFolder = FolderWithSeparator(chosen->fullPath);
   if (failure) platform.ShowMessage(*failure, MessageIcon::None);
+}
+
+const AnalysisResult* ShownResult(const Session& session) {
+  if (session.runInProgress || session.state.displayMode.load() != DisplayMode::Report) {
+    return nullptr;
+  }
+  return session.shownResult.get();
+}
+
+void OpenWorkbookAt(Session& session, const std::string& path) {
+  if (session.runInProgress) return;
+  AppState& state = session.state;
+  const std::size_t slash = path.find_last_of('/');
+  state.dataFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  state.dataFileName = slash == std::string::npos ? path : path.substr(slash + 1);
+  ImportWorkbook(state, session.designData, session.platform, path);
 }
 
 void OpenManual(Session& session) {
