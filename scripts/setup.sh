@@ -8,6 +8,7 @@ packages=(
   libgtest-dev googletest                          # unit tests
   clang libclang-rt-14-dev                         # libFuzzer target of the reader
   qt6-base-dev qt6-qpa-plugins libgl-dev           # desktop program (offscreen platform for tests)
+  qt6-svg-dev                                      # charts saved as SVG
   libx11-dev                                       # lock-key indicators of the status bar
   libboost-math-dev                                # t, chi-square and normal distributions
   nlohmann-json3-dev                               # JSON export
