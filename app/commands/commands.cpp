@@ -118,19 +118,20 @@ void OnAnalysisTick(Session& session) {
   const bool finished = ticks >= finishTick;
 
   // A report that could not be created: no "Please wait" second, the view goes back to
-  // what it showed before the run. The run ends before the message box, which is modal
+  // what it showed before the run (before the run's end is announced, so that the
+  // commands offered then see it). The run ends before the message box, which is modal
   // and would otherwise see further ticks.
   if (finished && state.runStatus == RunStatus::ReportNotCreated) {
-    EndRun(session);
     state.displayMode.store(session.modeBeforeRun);
+    EndRun(session);
     session.platform.InvalidateView();
     session.platform.ShowMessage(kMsgResultNotCreated, MessageIcon::None);
     return;
   }
 
   if (finished && state.runStatus == RunStatus::Cancelled) {
-    EndRun(session);
     state.displayMode.store(session.modeBeforeRun);
+    EndRun(session);
     session.platform.InvalidateView();
     return;
   }

@@ -317,11 +317,16 @@ QList<QAction*> CMainFrame::LevelActions() const { return levels_->actions(); }
 
 bool CMainFrame::RestoreSettings() {
   const QSettings settings;
-  QAction* intervals = CommandAction(CommandId::ConfidenceIntervals);
-  intervals->setChecked(settings.value(QLatin1String(kSettingIntervals), false).toBool());
+  const bool inReport = settings.value(QLatin1String(kSettingIntervals), false).toBool();
   const double level = settings.value(QLatin1String(kSettingLevel), 0.95).toDouble();
-  for (QAction* entry : levels_->actions()) {
-    if (std::abs(entry->data().toDouble() - level) < 1e-9) entry->setChecked(true);
+  {
+    // The entries are set quietly; the session takes both values at once below.
+    QAction* intervals = CommandAction(CommandId::ConfidenceIntervals);
+    const QSignalBlocker quiet(intervals);
+    intervals->setChecked(inReport);
+    for (QAction* entry : levels_->actions()) {
+      if (std::abs(entry->data().toDouble() - level) < 1e-9) entry->setChecked(true);
+    }
   }
   OnIntervalsChanged();
   const QByteArray geometry = settings.value(QLatin1String(kSettingGeometry)).toByteArray();

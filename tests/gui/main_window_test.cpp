@@ -3,6 +3,13 @@
 // Manual and the About box. Runs on the offscreen platform.
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QTabWidget>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -25,10 +32,16 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
+#include "app/qt/charts_view.h"
 #include "app/qt/command_ids.h"
+#include "app/qt/find_bar.h"
 #include "app/qt/main_frame.h"
+#include "app/qt/quorvel_doc.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/quorvel_app.h"
 #include "app/qt/quorvel_view.h"
@@ -152,11 +165,17 @@ class MainWindowTest : public QObject {
   void openModel3HandOffAndPaint();
   void pleaseWaitFollowsTheClientCentreAndScroll();
   void saveAsCopiesTheReportAndMovesTheDialogFolder();
+  void exportAndChartsFollowTheShownReport();
+  void findMarksAndScrollsToTheText();
+  void escapeCancelsARunAndKeepsTheReport();
+  void closingTheWindowDuringARunStopsIt();
   void newDocumentRestartsTheView();
   void manualOpensBesideTheProgram();
   void aboutBox();
   void recentFileListKeepsItsEntries();
   void dialogFiltersInQtForm();
+  void settingsKeepTheIntervalsAndTheWindowsPlace();
+  void droppedWorkbookOpens();
 };
 
 void MainWindowTest::initTestCase() {
@@ -175,8 +194,22 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
 
   // Menus in order, entries with their exact texts and command ids (0: separator).
   const QList<QPair<QString, QList<QPair<QString, int>>>> expected = {
-      {"&File", {{"&Open...\tCtrl+O", 57601}, {"Save &As...", 57604}, {"", 0}, {"E&xit", 57665}}},
-      {"&Ananlysis", {{"&Model 1", 32776}, {"&Model 2", 32774}, {"&Model 3", 32775}}},
+      {"&File",
+       {{"&Open...\tCtrl+O", 57601},
+        {"Save &As...", 57604},
+        {"&Export Results...", 32780},
+        {"Save C&hart As...", 32781},
+        {"", 0},
+        {"E&xit", 57665}}},
+      {"&Edit", {{"&Find...\tCtrl+F", 32784}, {"Find &Next\tF3", 32785}, {"Find &Previous\tShift+F3", 32786}}},
+      {"&Ananlysis",
+       {{"&Model 1", 32776},
+        {"&Model 2", 32774},
+        {"&Model 3", 32775},
+        {"&Cancel Run\tEsc", 32782},
+        {"", 0},
+        {"Confidence Intervals", 32783},
+        {"Confidence &Level", -1}}},
       {"&Help", {{"&Manual (PDF)", 32778}, {"&About Quorvel...", 57664}}},
   };
   const QList<QAction*> menus = frame_->menuBar()->actions();
@@ -189,16 +222,26 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
       QCOMPARE(entries[e]->isSeparator(), expected[m].second[e].second == 0);
       if (entries[e]->isSeparator()) continue;
       QCOMPARE(entries[e]->text(), expected[m].second[e].first);
+      if (expected[m].second[e].second == -1) {  // a submenu
+        QVERIFY(entries[e]->menu() != nullptr);
+        continue;
+      }
       QCOMPARE(entries[e]->data().toInt(), expected[m].second[e].second);
     }
   }
 
-  // Toolbar: Open, Save As, Manual, the same actions as the menu, with icons and tooltips.
+  // Toolbar: Open, Save As, Manual, then Cancel: the same actions as the menu, with icons
+  // and tooltips. The levels of the intervals are 80, 90, 95 (chosen) and 99 per cent.
   const QList<QAction*> buttons = frame_->ToolBar()->actions();
-  QCOMPARE(buttons.size(), 3);
-  const int buttonIds[] = {57601, 57604, 32778};
-  const char* tips[] = {"Open", "Save As", "Manual (PDF)"};
-  for (int k = 0; k < 3; ++k) {
+  QCOMPARE(buttons.size(), 5);
+  QVERIFY(buttons[3]->isSeparator());
+  const int buttonIds[] = {57601, 57604, 32778, -1, 32782};
+  const char* tips[] = {"Open", "Save As", "Manual (PDF)", "", "Cancel the analysis (Esc)"};
+  QStringList levels;
+  for (QAction* level : frame_->LevelActions()) levels << level->text() + (level->isChecked() ? "*" : "");
+  QCOMPARE(levels, QStringList({"80%", "90%", "95%*", "99%"}));
+  for (int k = 0; k < 5; ++k) {
+    if (k == 3) continue;
     QCOMPARE(buttons[k]->data().toInt(), buttonIds[k]);
     QVERIFY(!buttons[k]->icon().isNull());
     QCOMPARE(buttons[k]->toolTip(), QString::fromLatin1(tips[k]));
@@ -314,16 +357,21 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   QCOMPARE(view_->ScrollSize(), QSize(120 * 4 + 340, 20 * 159 + 400));
 
   // The run greys the commands that must wait for it, and gives them back at the hand-off.
+  QVERIFY(!Command(CommandId::RunCancel)->isEnabled());
+  QVERIFY(!Command(CommandId::FileExport)->isEnabled());  // an echo is no result
+  QCOMPARE(frame_->Tabs()->count(), 1);
   Command(CommandId::Model3)->trigger();
   for (CommandId id : {CommandId::FileOpen, CommandId::FileSaveAs, CommandId::Model1, CommandId::Model2,
-                       CommandId::Model3}) {
+                       CommandId::Model3, CommandId::FileExport}) {
     QVERIFY(!Command(id)->isEnabled());
   }
   QVERIFY(Command(CommandId::HelpManual)->isEnabled());
+  QVERIFY(Command(CommandId::RunCancel)->isEnabled());
   QVERIFY(view_->GetPlatform().TimerActive(1));
   QTRY_VERIFY_WITH_TIMEOUT(Command(CommandId::Model3)->isEnabled(), 60000);
   QVERIFY(!view_->GetPlatform().TimerActive(1));
   QVERIFY(Command(CommandId::FileOpen)->isEnabled());
+  QVERIFY(!Command(CommandId::RunCancel)->isEnabled());
   QCOMPARE(state.displayMode.load(), DisplayMode::Report);
 
   // The scrollable size fits the report: 10 pixels per character of the longest line plus
@@ -439,6 +487,177 @@ void MainWindowTest::saveAsCopiesTheReportAndMovesTheDialogFolder() {
   QCOMPARE(QString::fromStdString(TheSession().state.dataFolder), folder_.path() + QLatin1Char('/'));
 }
 
+void MainWindowTest::exportAndChartsFollowTheShownReport() {
+  // The report of a run has its charts beside it, and its results can be exported.
+  QCOMPARE(frame_->Tabs()->count(), 2);
+  QCOMPARE(frame_->Tabs()->tabText(1), QStringLiteral("Charts"));
+  QVERIFY(Command(CommandId::FileExport)->isEnabled());
+  QVERIFY(!Command(CommandId::FileSaveChart)->isEnabled());  // the report is in front
+
+  QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("export")));
+  const QString json = folder_.filePath(QStringLiteral("export/results.json"));
+  const DialogSeen exported = TriggerAndChooseFile(Command(CommandId::FileExport), json);
+  QCOMPARE(exported.nameFilters,
+           QStringList({"JSON files (*.json)", "CSV files (*.csv)", "Excel workbooks (*.xlsx)"}));
+  QCOMPARE(exported.directory, folder_.path());
+  QFile file(json);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+  QCOMPARE(document.value(QStringLiteral("program")).toString(), QStringLiteral("Quorvel"));
+  QCOMPARE(document.value(QStringLiteral("source")).toString(), QStringLiteral("nested_design.xls"));
+  QCOMPARE(static_cast<std::size_t>(document.value(QStringLiteral("traits")).toArray().size()),
+           TheSession().shownResult->traits.size());
+
+  // The charts: the males of the first trait, saved as SVG from the File menu.
+  frame_->Tabs()->setCurrentWidget(frame_->Charts());
+  QVERIFY(Command(CommandId::FileSaveChart)->isEnabled());
+  QCOMPARE(frame_->Charts()->Kind(), ChartKind::Males);
+  frame_->Charts()->Canvas()->grab();
+  QCOMPARE(frame_->Charts()->Canvas()->Marks().size(), static_cast<std::size_t>(TheSession().shownResult->maleCount));
+  const QString svg = folder_.filePath(QStringLiteral("export/males.svg"));
+  const DialogSeen saved = TriggerAndChooseFile(Command(CommandId::FileSaveChart), svg);
+  QCOMPARE(saved.nameFilters, QStringList({"PNG image (*.png)", "SVG drawing (*.svg)"}));
+  QCOMPARE(saved.directory, folder_.path());
+  QFile drawing(svg);
+  QVERIFY(drawing.open(QIODevice::ReadOnly));
+  QVERIFY(drawing.readAll().contains("<svg"));
+  frame_->Tabs()->setCurrentWidget(view_);
+  QVERIFY(!Command(CommandId::FileSaveChart)->isEnabled());
+}
+
+void MainWindowTest::findMarksAndScrollsToTheText() {
+  // The lines that hold "sigma_e" in any case.
+  const QStringList lines = ReportLines(folder_.filePath(QStringLiteral("result.txt")));
+  QList<int> holding;
+  for (int k = 0; k < lines.size(); ++k) {
+    if (lines[k].contains(QStringLiteral("sigma_e"), Qt::CaseInsensitive)) holding << k;
+  }
+  QVERIFY(holding.size() >= 2);
+  view_->verticalScrollBar()->setValue(0);
+
+  frame_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame_));
+  QTest::keyClick(frame_, Qt::Key_F, Qt::ControlModifier);
+  QVERIFY(frame_->Finder()->isVisible());
+  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->Finder()->Field()));
+  QTest::keyClicks(frame_->Finder()->Field(), QStringLiteral("sigma_e"));
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_Return);
+  QVERIFY(view_->FindMatch().has_value());
+  QCOMPARE(view_->FindMatch()->line, holding[0]);
+
+  // Scrolled into view and marked behind its letters.
+  const int top = 20 + 20 * holding[0];
+  const int scrolled = view_->verticalScrollBar()->value();
+  QVERIFY(top >= scrolled && top + 20 <= scrolled + view_->viewport()->height());
+  const double advance = QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
+  const QImage image = view_->viewport()->grab().toImage();
+  const QPoint mark(40 + static_cast<int>(advance * view_->FindMatch()->column) + 1 -
+                        view_->horizontalScrollBar()->value(),
+                    top - scrolled + 1);
+  QCOMPARE(QColor(image.pixel(mark)), QColor(255, 226, 84));
+
+  // F3 goes on to the next, Shift+F3 back; Esc closes the bar and clears the mark.
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_F3);
+  QCOMPARE(view_->FindMatch()->line, holding[1]);
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_F3, Qt::ShiftModifier);
+  QCOMPARE(view_->FindMatch()->line, holding[0]);
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_Escape);
+  QVERIFY(!frame_->Finder()->isVisible());
+  QVERIFY(!view_->FindMatch().has_value());
+
+  // A text that is nowhere.
+  frame_->Finder()->Field()->setText(QStringLiteral("no such text"));
+  Command(CommandId::EditFindNext)->trigger();
+  QVERIFY(!view_->FindMatch().has_value());
+  QVERIFY(frame_->Finder()->isVisible());
+  QVERIFY(frame_->Finder()->findChildren<QLabel*>().last()->text() == QStringLiteral("Not found") ||
+          frame_->Finder()->findChildren<QLabel*>().first()->text() == QStringLiteral("Not found"));
+  frame_->Finder()->hide();
+  frame_->Finder()->Field()->clear();
+  view_->verticalScrollBar()->setValue(0);
+}
+
+// A run whose worker waits in its first stage until it is told to stop, as a long one does.
+void BlockUntilStopped(Session& session) {
+  session.runProgress = [&session](std::string_view) {
+    while (!session.stopRun.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+}
+
+void MainWindowTest::escapeCancelsARunAndKeepsTheReport() {
+  Session& session = TheSession();
+  const QString reportPath = folder_.filePath(QStringLiteral("result.txt"));
+  QFile before(reportPath);
+  QVERIFY(before.open(QIODevice::ReadOnly));
+  const QByteArray report = before.readAll();
+  BlockUntilStopped(session);
+  const auto restore = qScopeGuard([&session] { session.runProgress = nullptr; });
+
+  Command(CommandId::Model3)->trigger();
+  QVERIFY(session.runInProgress);
+  QVERIFY(Command(CommandId::RunCancel)->isEnabled());
+  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Analysing... press Esc to cancel"));
+  QCOMPARE(frame_->Tabs()->count(), 1);  // no charts of the old result while a new one runs
+  QTest::qWait(300);
+  QVERIFY(session.runInProgress);
+
+  frame_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame_));
+  QTest::keyClick(view_, Qt::Key_Escape);
+  QTRY_VERIFY_WITH_TIMEOUT(!session.runInProgress, 5000);
+  QCOMPARE(session.state.displayMode.load(), DisplayMode::Report);
+  QCOMPARE(session.state.runStatus, RunStatus::Cancelled);
+  QFile after(reportPath);
+  QVERIFY(after.open(QIODevice::ReadOnly));
+  QCOMPARE(after.readAll(), report);
+  QVERIFY(!Command(CommandId::RunCancel)->isEnabled());
+  QVERIFY(Command(CommandId::FileExport)->isEnabled());  // the report shown is still the last one's
+  QCOMPARE(frame_->Tabs()->count(), 2);
+  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Ready"));
+  QVERIFY(!view_->GetPlatform().WorkerRunning());
+}
+
+void MainWindowTest::closingTheWindowDuringARunStopsIt() {
+  // A second window of its own, in a folder of its own.
+  QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("closing")));
+  const QString workbook = folder_.filePath(QStringLiteral("closing/nested_design.xls"));
+  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_EXAMPLES "/nested_design.xls"), workbook));
+  CQuorvelDoc document;
+  auto frame = std::make_unique<CMainFrame>(&document);
+  frame->show();
+  CQuorvelView* view = frame->GetActiveView();
+  view->OnInitialUpdate();
+  view->OpenDropped(workbook);
+  Session& session = view->GetSession();
+  QCOMPARE(session.state.displayMode.load(), DisplayMode::Echo);
+  BlockUntilStopped(session);
+  view->OnModel3();
+  QTest::qWait(200);
+  QVERIFY(session.runInProgress);
+  QVERIFY(view->GetPlatform().WorkerRunning());
+
+  // Closing returns within a moment, with the worker stopped and joined, and leaves no
+  // report and no temporary file behind.
+  QElapsedTimer clock;
+  clock.start();
+  QVERIFY(frame->close());
+  QVERIFY(clock.elapsed() < 2000);
+  QVERIFY(!frame->isVisible());
+  QVERIFY(!view->GetPlatform().WorkerRunning());
+  QCOMPARE(QDir(folder_.filePath(QStringLiteral("closing"))).entryList(QDir::Files | QDir::Hidden),
+           QStringList({"nested_design.xls", "tmp.txt"}));
+
+  // Waiting is bounded: a worker that does not stop is reported, not waited for forever.
+  QtPlatform& platform = view->GetPlatform();
+  std::atomic<bool> release{false};
+  platform.StartWorker([&release] {
+    while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  QVERIFY(!platform.JoinWorkersFor(std::chrono::milliseconds(50)));
+  release = true;
+  QVERIFY(platform.JoinWorkersFor(std::chrono::milliseconds(5000)));
+}
+
 void MainWindowTest::newDocumentRestartsTheView() {
   frame_->activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(frame_));
@@ -507,12 +726,74 @@ void MainWindowTest::dialogFiltersInQtForm() {
   QCOMPARE(NameFiltersFromDialogFilter(""), QStringList());
 }
 
+void MainWindowTest::settingsKeepTheIntervalsAndTheWindowsPlace() {
+  Session& session = TheSession();
+  QAction* intervals = Command(CommandId::ConfidenceIntervals);
+  QVERIFY(intervals->isCheckable());
+  QVERIFY(!intervals->isChecked());
+  QVERIFY(!session.intervals.inReport);
+  intervals->trigger();
+  frame_->LevelActions()[3]->trigger();
+  QVERIFY(session.intervals.inReport);
+  QCOMPARE(session.intervals.level, 0.99);
+  QCOMPARE(QSettings().value(QStringLiteral("Options/ConfidenceIntervals")).toBool(), true);
+  frame_->resize(777, 555);
+  frame_->SaveSettings();
+
+  // A window made later finds them as they were left.
+  CQuorvelDoc document;
+  CMainFrame other(&document);
+  QVERIFY(other.RestoreSettings());
+  QCOMPARE(other.size(), QSize(777, 555));
+  QVERIFY(other.CommandAction(CommandId::ConfidenceIntervals)->isChecked());
+  QVERIFY(other.LevelActions()[3]->isChecked());
+  QCOMPARE(other.GetActiveView()->GetSession().intervals.level, 0.99);
+
+  intervals->trigger();
+  frame_->LevelActions()[2]->trigger();
+  QCOMPARE(QSettings().value(QStringLiteral("Options/ConfidenceLevel")).toDouble(), 0.95);
+  frame_->resize(900, 700);
+}
+
+void MainWindowTest::droppedWorkbookOpens() {
+  QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("dropped")));
+  const QString workbook = folder_.filePath(QStringLiteral("dropped/balanced.xls"));
+  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_TEST_DATA "/xls/fixtures/nested_balanced.lo.xls"), workbook));
+
+  // Two files at once are not taken; one is.
+  QMimeData two;
+  two.setUrls({QUrl::fromLocalFile(workbook), QUrl::fromLocalFile(workbook)});
+  QDragEnterEvent refused(QPoint(60, 60), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame_, &refused);
+  QVERIFY(!refused.isAccepted());
+  QMimeData one;
+  one.setUrls({QUrl::fromLocalFile(workbook)});
+  QDragEnterEvent enter(QPoint(60, 60), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame_, &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(QPointF(60, 60), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame_, &drop);
+
+  Session& session = TheSession();
+  QCOMPARE(session.state.displayMode.load(), DisplayMode::Echo);
+  QCOMPARE(session.state.dataFileName, std::string("balanced.xls"));
+  QCOMPARE(QString::fromStdString(session.state.dataFolder), folder_.filePath(QStringLiteral("dropped/")));
+  QCOMPARE(session.designData->observationCount, 120);
+  // The echo replaced the report: no charts and nothing to export.
+  QCOMPARE(frame_->Tabs()->count(), 1);
+  QVERIFY(!Command(CommandId::FileExport)->isEnabled());
+}
+
 }  // namespace quorvel
 
 int main(int argc, char** argv) {
   // Settings go to Qt's test location, never to the user's own.
   QStandardPaths::setTestModeEnabled(true);
   quorvel::CQuorvelApp app(argc, argv);
+  // Each run starts from empty settings: no window place or options of an earlier one.
+  QCoreApplication::setOrganizationName(QLatin1String(quorvel::kSettingsOrganisation));
+  QCoreApplication::setApplicationName(QLatin1String(quorvel::kAppName));
+  QSettings().clear();
   if (!app.InitInstance()) return 1;
   quorvel::MainWindowTest test(app);
   const int failures = QTest::qExec(&test, argc, argv);
