@@ -3,34 +3,33 @@
 // Manual and the About box. Runs on the offscreen platform.
 #include <QAction>
 #include <QApplication>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLineEdit>
-#include <QMimeData>
-#include <QTabWidget>
-#include <QDesktopServices>
-#include <QDialogButtonBox>
-#include <QFile>
-#include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -41,9 +40,9 @@
 #include "app/qt/command_ids.h"
 #include "app/qt/find_bar.h"
 #include "app/qt/main_frame.h"
-#include "app/qt/quorvel_doc.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/quorvel_app.h"
+#include "app/qt/quorvel_doc.h"
 #include "app/qt/quorvel_view.h"
 #include "app/qt/recent_file_list.h"
 
@@ -110,7 +109,8 @@ DialogSeen TriggerAndChooseFile(QAction* action, const QString& path) {
       return;
     }
     dialog->selectFile(path);
-    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, reached through the public slot
+    static_cast<QDialog*>(dialog)
+        ->accept();  // QFileDialog::accept, reached through the public slot
   });
   action->trigger();
   return seen;
@@ -201,7 +201,10 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
         {"Save C&hart As...", 32781},
         {"", 0},
         {"E&xit", 57665}}},
-      {"&Edit", {{"&Find...\tCtrl+F", 32784}, {"Find &Next\tF3", 32785}, {"Find &Previous\tShift+F3", 32786}}},
+      {"&Edit",
+       {{"&Find...\tCtrl+F", 32784},
+        {"Find &Next\tF3", 32785},
+        {"Find &Previous\tShift+F3", 32786}}},
       {"&Ananlysis",
        {{"&Model 1", 32776},
         {"&Model 2", 32774},
@@ -238,7 +241,8 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
   const int buttonIds[] = {57601, 57604, 32778, -1, 32782};
   const char* tips[] = {"Open", "Save As", "Manual (PDF)", "", "Cancel the analysis (Esc)"};
   QStringList levels;
-  for (QAction* level : frame_->LevelActions()) levels << level->text() + (level->isChecked() ? "*" : "");
+  for (QAction* level : frame_->LevelActions())
+    levels << level->text() + (level->isChecked() ? "*" : "");
   QCOMPARE(levels, QStringList({"80%", "90%", "95%*", "99%"}));
   for (int k = 0; k < 5; ++k) {
     if (k == 3) continue;
@@ -258,13 +262,13 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
 
 void MainWindowTest::keyboardTable() {
   const QList<QPair<QKeySequence, int>> table = {
-      {QKeySequence("Ctrl+N"), 57600},         {QKeySequence("Ctrl+O"), 57601},
-      {QKeySequence("Ctrl+S"), 57603},         {QKeySequence("Ctrl+P"), 57607},
-      {QKeySequence("Ctrl+Z"), 57643},         {QKeySequence("Alt+Backspace"), 57643},
-      {QKeySequence("Ctrl+X"), 57635},         {QKeySequence("Shift+Del"), 57635},
-      {QKeySequence("Ctrl+C"), 57634},         {QKeySequence("Ctrl+Ins"), 57634},
-      {QKeySequence("Ctrl+V"), 57637},         {QKeySequence("Shift+Ins"), 57637},
-      {QKeySequence("F6"), 57680},             {QKeySequence("Shift+F6"), 57681},
+      {QKeySequence("Ctrl+N"), 57600}, {QKeySequence("Ctrl+O"), 57601},
+      {QKeySequence("Ctrl+S"), 57603}, {QKeySequence("Ctrl+P"), 57607},
+      {QKeySequence("Ctrl+Z"), 57643}, {QKeySequence("Alt+Backspace"), 57643},
+      {QKeySequence("Ctrl+X"), 57635}, {QKeySequence("Shift+Del"), 57635},
+      {QKeySequence("Ctrl+C"), 57634}, {QKeySequence("Ctrl+Ins"), 57634},
+      {QKeySequence("Ctrl+V"), 57637}, {QKeySequence("Shift+Ins"), 57637},
+      {QKeySequence("F6"), 57680},     {QKeySequence("Shift+F6"), 57681},
   };
   for (const auto& [keys, id] : table) {
     QList<int> ids;
@@ -279,9 +283,11 @@ void MainWindowTest::statusPrompts() {
   Command(CommandId::FileOpen)->showStatusText(frame_);
   QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Open an existing document"));
   Command(CommandId::FileSaveAs)->showStatusText(frame_);
-  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Save the active document with a new name"));
+  QCOMPARE(frame_->MessagePane()->text(),
+           QStringLiteral("Save the active document with a new name"));
   Command(CommandId::AppExit)->showStatusText(frame_);
-  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Quit the application; prompts to save documents"));
+  QCOMPARE(frame_->MessagePane()->text(),
+           QStringLiteral("Quit the application; prompts to save documents"));
 
   // A highlighted Model entry has no prompt: the pane goes blank, and "Ready" comes back
   // when the menu closes.
@@ -361,8 +367,8 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   QVERIFY(!Command(CommandId::FileExport)->isEnabled());  // an echo is no result
   QCOMPARE(frame_->Tabs()->count(), 1);
   Command(CommandId::Model3)->trigger();
-  for (CommandId id : {CommandId::FileOpen, CommandId::FileSaveAs, CommandId::Model1, CommandId::Model2,
-                       CommandId::Model3, CommandId::FileExport}) {
+  for (CommandId id : {CommandId::FileOpen, CommandId::FileSaveAs, CommandId::Model1,
+                       CommandId::Model2, CommandId::Model3, CommandId::FileExport}) {
     QVERIFY(!Command(id)->isEnabled());
   }
   QVERIFY(Command(CommandId::HelpManual)->isEnabled());
@@ -380,8 +386,8 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   QVERIFY(lines.size() > 20);
   qsizetype longest = 0;
   for (const QString& line : lines) longest = std::max(longest, line.size());
-  QCOMPARE(view_->ScrollSize(),
-           QSize(std::max(10 * static_cast<int>(longest) + 140, 1100), 20 * static_cast<int>(lines.size()) + 50));
+  QCOMPARE(view_->ScrollSize(), QSize(std::max(10 * static_cast<int>(longest) + 140, 1100),
+                                      20 * static_cast<int>(lines.size()) + 50));
 
   // Line k is drawn from (40, 20 + 20k): ink in its 20-pixel row exactly when it has text,
   // starting after its leading blanks.
@@ -389,20 +395,23 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   view_->verticalScrollBar()->setValue(0);
   const QImage image = view_->viewport()->grab().toImage();
   const QRgb background = image.pixel(5, 5);
-  const double advance = QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
+  const double advance =
+      QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
   QCOMPARE(FirstInk(image, 0, background), -1);  // above the first line
   int checked = 0;
   for (int k = 0; 20 + 20 * k + 20 <= image.height() && k < lines.size(); ++k) {
     const QString& line = lines[k];
-    const int leading = static_cast<int>(line.size() - QString(line).remove(QRegularExpression("^ +")).size());
+    const int leading =
+        static_cast<int>(line.size() - QString(line).remove(QRegularExpression("^ +")).size());
     const int ink = FirstInk(image, 20 + 20 * k, background);
     if (line.trimmed().isEmpty()) {
       QCOMPARE(ink, -1);
       continue;
     }
     const double start = 40 + leading * advance;
-    QVERIFY2(ink >= start - 1 && ink <= start + advance, qPrintable(QStringLiteral("line %1 ink at %2, text from %3")
-                                                                        .arg(k).arg(ink).arg(start)));
+    QVERIFY2(
+        ink >= start - 1 && ink <= start + advance,
+        qPrintable(QStringLiteral("line %1 ink at %2, text from %3").arg(k).arg(ink).arg(start)));
     ++checked;
   }
   QVERIFY(checked >= 5);
@@ -484,7 +493,8 @@ void MainWindowTest::saveAsCopiesTheReportAndMovesTheDialogFolder() {
   const DialogSeen again = TriggerAndChooseFile(Command(CommandId::FileSaveAs), QString());
   QCOMPARE(again.directory, folder_.filePath(QStringLiteral("saved")));
   QCOMPARE(TheSession().state.displayMode.load(), DisplayMode::Report);
-  QCOMPARE(QString::fromStdString(TheSession().state.dataFolder), folder_.path() + QLatin1Char('/'));
+  QCOMPARE(QString::fromStdString(TheSession().state.dataFolder),
+           folder_.path() + QLatin1Char('/'));
 }
 
 void MainWindowTest::exportAndChartsFollowTheShownReport() {
@@ -504,7 +514,8 @@ void MainWindowTest::exportAndChartsFollowTheShownReport() {
   QVERIFY(file.open(QIODevice::ReadOnly));
   const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
   QCOMPARE(document.value(QStringLiteral("program")).toString(), QStringLiteral("Quorvel"));
-  QCOMPARE(document.value(QStringLiteral("source")).toString(), QStringLiteral("nested_design.xls"));
+  QCOMPARE(document.value(QStringLiteral("source")).toString(),
+           QStringLiteral("nested_design.xls"));
   QCOMPARE(static_cast<std::size_t>(document.value(QStringLiteral("traits")).toArray().size()),
            TheSession().shownResult->traits.size());
 
@@ -513,7 +524,8 @@ void MainWindowTest::exportAndChartsFollowTheShownReport() {
   QVERIFY(Command(CommandId::FileSaveChart)->isEnabled());
   QCOMPARE(frame_->Charts()->Kind(), ChartKind::Males);
   frame_->Charts()->Canvas()->grab();
-  QCOMPARE(frame_->Charts()->Canvas()->Marks().size(), static_cast<std::size_t>(TheSession().shownResult->maleCount));
+  QCOMPARE(frame_->Charts()->Canvas()->Marks().size(),
+           static_cast<std::size_t>(TheSession().shownResult->maleCount));
   const QString svg = folder_.filePath(QStringLiteral("export/males.svg"));
   const DialogSeen saved = TriggerAndChooseFile(Command(CommandId::FileSaveChart), svg);
   QCOMPARE(saved.nameFilters, QStringList({"PNG image (*.png)", "SVG drawing (*.svg)"}));
@@ -549,7 +561,8 @@ void MainWindowTest::findMarksAndScrollsToTheText() {
   const int top = 20 + 20 * holding[0];
   const int scrolled = view_->verticalScrollBar()->value();
   QVERIFY(top >= scrolled && top + 20 <= scrolled + view_->viewport()->height());
-  const double advance = QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
+  const double advance =
+      QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
   const QImage image = view_->viewport()->grab().toImage();
   const QPoint mark(40 + static_cast<int>(advance * view_->FindMatch()->column) + 1 -
                         view_->horizontalScrollBar()->value(),
@@ -674,7 +687,8 @@ void MainWindowTest::manualOpensBesideTheProgram() {
   Command(CommandId::HelpManual)->trigger();
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   QCOMPARE(catcher.urls.size(), 1);
-  QCOMPARE(catcher.urls[0].toLocalFile(), QCoreApplication::applicationDirPath() + QStringLiteral("/Manual.pdf"));
+  QCOMPARE(catcher.urls[0].toLocalFile(),
+           QCoreApplication::applicationDirPath() + QStringLiteral("/Manual.pdf"));
 }
 
 void MainWindowTest::aboutBox() {
@@ -685,9 +699,11 @@ void MainWindowTest::aboutBox() {
   QString defaultButton;
   WhenModalShows([&](QWidget* modal) {
     title = modal->windowTitle();
-    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutVersion"))) version = label->text();
+    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutVersion")))
+      version = label->text();
     if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutText"))) text = label->text();
-    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutIcon"))) hasIcon = !label->pixmap().isNull();
+    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutIcon")))
+      hasIcon = !label->pixmap().isNull();
     for (QPushButton* button : modal->findChildren<QPushButton*>()) {
       if (button->isDefault()) defaultButton = button->text().remove(QLatin1Char('&'));
     }
@@ -703,7 +719,8 @@ void MainWindowTest::aboutBox() {
 }
 
 void MainWindowTest::recentFileListKeepsItsEntries() {
-  QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Local AppWizard-Generated Applications"));
+  QCOMPARE(QCoreApplication::organizationName(),
+           QStringLiteral("Local AppWizard-Generated Applications"));
   QCOMPARE(app_.RecentFiles().Entries().size(), 4);
 
   // The list is written back as read: numbered entries kept, empty and surplus ones gone.
@@ -758,7 +775,8 @@ void MainWindowTest::settingsKeepTheIntervalsAndTheWindowsPlace() {
 void MainWindowTest::droppedWorkbookOpens() {
   QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("dropped")));
   const QString workbook = folder_.filePath(QStringLiteral("dropped/balanced.xls"));
-  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_TEST_DATA "/xls/fixtures/nested_balanced.lo.xls"), workbook));
+  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_TEST_DATA "/xls/fixtures/nested_balanced.lo.xls"),
+                      workbook));
 
   // Two files at once are not taken; one is.
   QMimeData two;
@@ -777,7 +795,8 @@ void MainWindowTest::droppedWorkbookOpens() {
   Session& session = TheSession();
   QCOMPARE(session.state.displayMode.load(), DisplayMode::Echo);
   QCOMPARE(session.state.dataFileName, std::string("balanced.xls"));
-  QCOMPARE(QString::fromStdString(session.state.dataFolder), folder_.filePath(QStringLiteral("dropped/")));
+  QCOMPARE(QString::fromStdString(session.state.dataFolder),
+           folder_.filePath(QStringLiteral("dropped/")));
   QCOMPARE(session.designData->observationCount, 120);
   // The echo replaced the report: no charts and nothing to export.
   QCOMPARE(frame_->Tabs()->count(), 1);
