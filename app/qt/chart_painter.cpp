@@ -41,14 +41,18 @@ struct ChartFonts {
   }
 };
 
+// A number as a label prints it: with a true minus sign, which is as wide as a digit and
+// reads better than a hyphen.
+QString Signed(QString text) { return text.replace(QLatin1Char('-'), QChar(0x2212)); }
+
 // A number for an axis tick, with the decimals its step needs.
 QString TickText(double value, double step) {
   const int decimals =
       step > 0 ? std::clamp(static_cast<int>(-std::floor(std::log10(step) + 1e-9)), 0, 8) : 0;
   if (std::abs(value) >= 1e6 || (std::abs(value) < 1e-4 && value != 0)) {
-    return QString::number(value, 'g', 3);
+    return Signed(QString::number(value, 'g', 3));
   }
-  return QString::number(value, 'f', decimals);
+  return Signed(QString::number(value, 'f', decimals));
 }
 
 // A value as the charts' labels and tooltips print it: 4 significant digits at least.
@@ -400,6 +404,22 @@ QString ComponentMeaning(const std::string& name) {
   return {};
 }
 
+// What a heritability's row says beside the scale: a missing interval, a value outside
+// 0-1 drawn at the edge.
+QString HeritabilityNote(const EstimateWithInterval& h) {
+  const ClippedOnUnitScale clipped = ClipToUnitScale(h);
+  QStringList notes;
+  if (std::isnan(clipped.lower) || std::isnan(clipped.upper)) {
+    notes << QStringLiteral("\u2020 no interval");
+  }
+  if (std::isnan(clipped.estimate)) {
+    notes << QStringLiteral("nan");
+  } else if (clipped.estimateClipped) {
+    notes << QStringLiteral("\u25b2 %1 outside").arg(Signed(ValueText(h.estimate)));
+  }
+  return notes.join(QStringLiteral(", "));
+}
+
 QString HeritabilityMeaning(const std::string& name) {
   if (name == "Hi") return QStringLiteral("individual");
   if (name == "Hm") return QStringLiteral("male means");
@@ -561,7 +581,7 @@ void VariancePlot::PaintComponents(QPainter& painter, const QRectF& panel, const
         painter.setFont(fonts.small);
         painter.drawText(QRectF(cx + line * 0.3, top - line * 0.2, slot / 2, line),
                          Qt::AlignLeft | Qt::AlignVCenter,
-                         QStringLiteral("to %1").arg(ValueText(c.upper)));
+                         QStringLiteral("to %1").arg(Signed(ValueText(c.upper))));
       }
       mark.area = mark.area.united(QRectF(cx - barWidth / 2, top, barWidth, bottom - top));
     } else {
@@ -572,7 +592,7 @@ void VariancePlot::PaintComponents(QPainter& painter, const QRectF& panel, const
     // The value beside the bar's end, the flag under the name.
     painter.setFont(fonts.small);
     painter.setPen(kInk);
-    const QString value = finite ? ValueText(c.estimate) : QStringLiteral("nan");
+    const QString value = finite ? Signed(ValueText(c.estimate)) : QStringLiteral("nan");
     const qreal valueY = finite && c.estimate < 0 ? end + line * 0.1 : end - line * 1.1;
     painter.drawText(QRectF(cx - slot / 2 + 2, valueY, slot / 2 - barWidth / 2 - 2, line),
                      Qt::AlignRight | Qt::AlignVCenter, value);
@@ -609,7 +629,12 @@ void VariancePlot::PaintHeritabilities(QPainter& painter, const QRectF& panel,
                    Qt::AlignLeft | Qt::AlignVCenter,
                    QStringLiteral("Heritabilities (0\u20131 scale)"));
   const qreal labelWidth = fonts.Width(QStringLiteral("Hm (male means)"), fonts.text) + line;
-  const qreal noteWidth = fonts.Width(QStringLiteral("\u25b2 -0.000 outside"), fonts.small) + line;
+  // The notes beside the scale: as wide as the longest one needs.
+  qreal noteWidth = fonts.Width(QStringLiteral("\u25b2 \u22120.0000 outside"), fonts.small);
+  for (const EstimateWithInterval& h : data_.heritabilities) {
+    noteWidth = std::max(noteWidth, fonts.Width(HeritabilityNote(h), fonts.small));
+  }
+  noteWidth += line;
   const QRectF plot(panel.left() + labelWidth, panel.top() + line * 1.5,
                     panel.width() - labelWidth - noteWidth, panel.height() - line * 3.2);
   if (plot.width() <= 0) return;
@@ -648,35 +673,28 @@ void VariancePlot::PaintHeritabilities(QPainter& painter, const QRectF& panel,
     mark.kind = ChartMark::Kind::Heritability;
     mark.area = QRectF(plot.left(), py - pitch / 2, plot.width(), pitch);
     mark.colour = fill;
-    QStringList notes;
     if (!std::isnan(clipped.lower) && !std::isnan(clipped.upper)) {
       painter.setPen(QPen(kInk, 1.6));
       const QPointF a(x.Map(clipped.lower), py), b(x.Map(clipped.upper), py);
       PaintWhisker(painter, a, b, radius * 2.4, !clipped.lowerClipped, !clipped.upperClipped);
       if (clipped.lowerClipped) PaintArrowHead(painter, a, -1, 0, line * 0.5);
       if (clipped.upperClipped) PaintArrowHead(painter, b, 1, 0, line * 0.5);
-      if (clipped.lowerClipped || clipped.upperClipped) mark.flagged = true;
-    } else {
-      notes << QStringLiteral("\u2020 no interval");
-      mark.flagged = true;
     }
-    if (std::isnan(clipped.estimate)) {
-      notes << QStringLiteral("nan");
-      mark.flagged = true;
-    } else if (clipped.estimateClipped) {
+    if (clipped.estimateClipped) {
       PaintMarker(painter, QPointF(x.Map(clipped.estimate), py), radius, MarkerShape::Triangle,
                   fill, kInk, 1.2);
-      notes << QStringLiteral("\u25b2 %1 outside").arg(ValueText(h.estimate));
-      mark.flagged = true;
-    } else {
+    } else if (!std::isnan(clipped.estimate)) {
       PaintMarker(painter, QPointF(x.Map(clipped.estimate), py), radius, MarkerShape::Circle, fill,
                   kInk, 1.2);
     }
-    if (!notes.isEmpty()) {
+    mark.flagged = std::isnan(clipped.estimate) || std::isnan(clipped.lower) ||
+                   clipped.estimateClipped || clipped.lowerClipped || clipped.upperClipped;
+    const QString note = HeritabilityNote(h);
+    if (!note.isEmpty()) {
       painter.setFont(fonts.small);
       painter.setPen(kInk);
       painter.drawText(QRectF(plot.right() + line * 0.6, py - line / 2, noteWidth, line),
-                       Qt::AlignLeft | Qt::AlignVCenter, notes.join(QStringLiteral(", ")));
+                       Qt::AlignLeft | Qt::AlignVCenter, note);
     }
     mark.tip =
         QStringLiteral("%1 (%2): %3, %4 interval %5")
@@ -707,6 +725,16 @@ class CorrelationHeatMap final : public Chart {
     return {2 * line + LabelWidth(fonts) + n * cell.width() + LegendWidth(fonts),
             HeaderHeight(fonts) + ColumnLabelHeight(fonts, cell.width()) + n * cell.height() +
                 3 * line};
+  }
+
+  QSizeF LargestUsefulSize(const QFont& font) const override {
+    const ChartFonts fonts(font);
+    const qreal line = fonts.Line();
+    const qreal n = std::max<qreal>(1, static_cast<qreal>(data_.traits.size()));
+    const QSizeF cell(MinimumCell(fonts).width() * 2.2, MinimumCell(fonts).height() * 1.8);
+    return {2 * line + LabelWidth(fonts) + n * cell.width() + LegendWidth(fonts),
+            HeaderHeight(fonts) + ColumnLabelHeight(fonts, cell.width()) +
+                std::max(n * cell.height(), line * 9.5) + 3 * line};
   }
 
   std::vector<ChartMark> Paint(QPainter& painter, const QRectF& area,
@@ -769,8 +797,10 @@ std::vector<ChartMark> CorrelationHeatMap::Paint(QPainter& painter, const QRectF
   const qreal availableHeight = area.bottom() - top - columnLabels - 2 * line;
   qreal cellHeight = std::max(minimum.height(), availableHeight / n);
   // Cells no wider than 2.2 times their height and no taller than wide.
-  cellWidth = std::min(cellWidth, std::max(minimum.width(), cellHeight * 2.2));
-  cellHeight = std::min(cellHeight, std::max(minimum.height(), cellWidth));
+  // Cells grow with the window only so far: beyond about twice their minimum the numbers
+  // would float in wide fields of colour, far from their labels.
+  cellWidth = std::min(cellWidth, minimum.width() * 2.2);
+  cellHeight = std::min(cellHeight, minimum.height() * 1.8);
   const QPointF origin(area.left() + margin + labels, top + ColumnLabelHeight(fonts, cellWidth));
   const bool upright = UprightLabels(fonts, cellWidth);
 
@@ -818,7 +848,7 @@ std::vector<ChartMark> CorrelationHeatMap::Paint(QPainter& painter, const QRectF
         mark.flagged = true;
       } else {
         fill = ToQColor(DivergingColour(cell.r));
-        valueText = QString::number(cell.r, 'f', 2);
+        valueText = Signed(QString::number(cell.r, 'f', 2));
         seText = std::isfinite(cell.se)
                      ? QStringLiteral("(%1)").arg(QString::number(cell.se, 'f', 2))
                      : QStringLiteral("(nan)");
@@ -863,7 +893,7 @@ std::vector<ChartMark> CorrelationHeatMap::Paint(QPainter& painter, const QRectF
   const qreal legendLeft = origin.x() + n * cellWidth + line * 1.2;
   const qreal barWidth = line * 0.9;
   const qreal barHeight = std::max(line * 6, std::min(n * cellHeight, line * 12));
-  const QRectF scale(legendLeft, origin.y(), barWidth, barHeight);
+  const QRectF scale(legendLeft, origin.y() + line * 1.4, barWidth, barHeight);
   QLinearGradient gradient(scale.bottomLeft(), scale.topLeft());
   for (int k = 0; k <= 20; ++k) {
     gradient.setColorAt(k / 20.0, ToQColor(DivergingColour(-1 + k / 10.0)));
@@ -876,10 +906,12 @@ std::vector<ChartMark> CorrelationHeatMap::Paint(QPainter& painter, const QRectF
     const qreal py = scale.bottom() - (t + 1) / 2 * scale.height();
     painter.drawLine(QPointF(scale.right(), py), QPointF(scale.right() + line * 0.25, py));
     painter.drawText(QRectF(scale.right() + line * 0.35, py - line / 2, line * 2.5, line),
-                     Qt::AlignLeft | Qt::AlignVCenter, QString::number(t, 'g', 2));
+                     Qt::AlignLeft | Qt::AlignVCenter, Signed(QString::number(t, 'g', 2)));
   }
-  painter.drawText(QRectF(legendLeft - line * 0.2, scale.top() - line * 1.3, line * 3, line),
-                   Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("r"));
+  painter.setFont(fonts.italic);
+  painter.drawText(QRectF(legendLeft, origin.y(), line * 3, line), Qt::AlignLeft | Qt::AlignVCenter,
+                   QStringLiteral("r"));
+  painter.setFont(fonts.small);
   const QRectF swatch(legendLeft, scale.bottom() + line, barWidth, barWidth);
   painter.fillRect(swatch, kUndefinedFill);
   PaintHatch(painter, swatch, hatch / 1.5, QColor(150, 150, 150));
@@ -892,6 +924,8 @@ std::vector<ChartMark> CorrelationHeatMap::Paint(QPainter& painter, const QRectF
 }
 
 }  // namespace
+
+QSizeF Chart::LargestUsefulSize(const QFont& /*font*/) const { return {1e6, 1e6}; }
 
 std::unique_ptr<Chart> MakeMaleEffectPlot(MaleEffectChart data, QString context) {
   return std::make_unique<MaleEffectPlot>(std::move(data), std::move(context));
@@ -916,6 +950,11 @@ QImage RenderChart(const Chart& chart, const QFont& font, QSize size, qreal scal
   chart.Paint(painter, QRectF(QPointF(0, 0), QSizeF(size)), font);
   painter.end();
   return image;
+}
+
+QSize SavedChartSize(const Chart& chart, const QFont& font, QSize shown) {
+  return shown.boundedTo(chart.LargestUsefulSize(font).toSize())
+      .expandedTo(chart.MinimumSize(font).toSize());
 }
 
 bool SaveChart(const Chart& chart, const QFont& font, QSize size, const QString& path,

@@ -42,6 +42,8 @@ class Chart {
   virtual QString Title() const = 0;
   // The smallest size (logical pixels) at which every label and value stays legible.
   virtual QSizeF MinimumSize(const QFont& font) const = 0;
+  // The size beyond which the chart only adds empty space; a saved chart is cut to it.
+  virtual QSizeF LargestUsefulSize(const QFont& font) const;
   // Paints the chart into `area` on a white ground and tells what it drew.
   virtual std::vector<ChartMark> Paint(QPainter& painter, const QRectF& area,
                                        const QFont& font) const = 0;
@@ -57,6 +59,10 @@ std::unique_ptr<Chart> MakeCorrelationHeatMap(CorrelationChart data, int highlig
 // The chart drawn at `size` logical pixels into an image of `scale` device pixels per
 // logical pixel.
 QImage RenderChart(const Chart& chart, const QFont& font, QSize size, qreal scale = 1);
+
+// The size a chart shown at `shown` is saved at: the same, less the empty space beyond its
+// largest useful size, never below its minimum.
+QSize SavedChartSize(const Chart& chart, const QFont& font, QSize shown);
 
 // Saves the chart drawn at `size` as PNG (at twice the pixels, sharp in print and on a
 // slide) or as SVG, by the extension of `path` (.png or .svg, any case). False with

@@ -106,9 +106,9 @@ ChartsView::ChartsView(QWidget* parent)
       empty_(new QLabel(this)),
       scroll_(new QScrollArea(this)),
       canvas_(new ChartCanvas) {
-  kinds_->addTab(QStringLiteral("Males"));
-  kinds_->addTab(QStringLiteral("Variance"));
-  kinds_->addTab(QStringLiteral("Correlations"));
+  kinds_->addTab(QStringLiteral("&Males"));
+  kinds_->addTab(QStringLiteral("&Variance"));
+  kinds_->addTab(QStringLiteral("C&orrelations"));
   kinds_->setDrawBase(false);
   kinds_->setExpanding(false);
   traitLabel_->setBuddy(traits_);
@@ -266,7 +266,9 @@ void ChartsView::SaveChartAs() {
   folder_ = QFileInfo(path).absolutePath();
 
   QString error;
-  if (!SaveChart(*chart, canvas_->font(), canvas_->size(), path, error)) {
+  // The chart as shown, without the empty space a large window leaves around a small one.
+  const QSize size = SavedChartSize(*chart, canvas_->font(), canvas_->size());
+  if (!SaveChart(*chart, canvas_->font(), size, path, error)) {
     QMessageBox box(
         QMessageBox::NoIcon, QString::fromLatin1(kAppName),
         QStringLiteral("%1 cannot be created!\n%2").arg(QDir::toNativeSeparators(path), error),

@@ -77,7 +77,8 @@ class ChartsView : public QWidget {
   QString SuggestedName() const;
 
  public slots:
-  // Asks for a .png or .svg file and saves the shown chart there at its shown size.
+  // Asks for a .png or .svg file and saves the shown chart there at its shown size (less
+  // the empty space a large window leaves around a small matrix).
   void SaveChartAs();
 
  private:

@@ -60,7 +60,7 @@ CMainFrame::CMainFrame(CQuorvelDoc* document, QWidget* parent)
   // beside it, and the find bar under the report only when asked for.
   tabs_->setDocumentMode(true);
   tabs_->setTabBarAutoHide(true);
-  tabs_->addTab(view_, QStringLiteral("Report"));
+  tabs_->addTab(view_, QStringLiteral("&Report"));
   charts_->hide();
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
@@ -279,7 +279,7 @@ void CMainFrame::UpdateResultCommands() {
       charts_->SetResult(session.shownResult, QString::fromStdString(session.shownSource),
                          QString::fromStdString(session.state.dataFolder), session.intervals.level);
     }
-    if (tabs_->indexOf(charts_) < 0) tabs_->addTab(charts_, QStringLiteral("Charts"));
+    if (tabs_->indexOf(charts_) < 0) tabs_->addTab(charts_, QStringLiteral("&Charts"));
   }
   CommandAction(CommandId::FileSaveChart)
       ->setEnabled(result != nullptr && tabs_->currentWidget() == charts_ &&

@@ -500,7 +500,7 @@ void MainWindowTest::saveAsCopiesTheReportAndMovesTheDialogFolder() {
 void MainWindowTest::exportAndChartsFollowTheShownReport() {
   // The report of a run has its charts beside it, and its results can be exported.
   QCOMPARE(frame_->Tabs()->count(), 2);
-  QCOMPARE(frame_->Tabs()->tabText(1), QStringLiteral("Charts"));
+  QCOMPARE(frame_->Tabs()->tabText(1), QStringLiteral("&Charts"));
   QVERIFY(Command(CommandId::FileExport)->isEnabled());
   QVERIFY(!Command(CommandId::FileSaveChart)->isEnabled());  // the report is in front
 
