@@ -12,6 +12,36 @@ constexpr std::uint32_t kDirectoryEntrySize = 128;
 
 std::size_t CeilDiv(std::size_t a, std::size_t b) { return (a + b - 1) / b; }
 
+// The upper-case form of one name unit, as the directory compares names: ASCII and the
+// Latin-1 letters (the names a workbook's readers look up are ASCII).
+char16_t UpperUnit(char16_t unit) {
+  if (unit >= u'a' && unit <= u'z') return static_cast<char16_t>(unit - 0x20);
+  if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return static_cast<char16_t>(unit - 0x20);
+  if (unit == 0xFF) return 0x178;
+  return unit;
+}
+
+bool NamesEqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperUnit(a[i]) != UpperUnit(b[i])) return false;
+  }
+  return true;
+}
+
+// The child of storage named name: the first child spelled exactly so, else the first
+// whose name differs only in case. Directory names compare without regard to case (a
+// stream "WORKBOOK" is the stream "Workbook"); the exact spelling wins where both exist.
+DirectoryNode* FindChild(const DirectoryNode& storage, std::u16string_view name) {
+  for (const auto& child : storage.children) {
+    if (child->entry->Name() == name) return child.get();
+  }
+  for (const auto& child : storage.children) {
+    if (NamesEqualIgnoringCase(child->entry->Name(), name)) return child.get();
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -337,13 +367,7 @@ int CompoundDocument::WalkStorage(std::u16string_view storagePath) {
     const std::u16string_view component = storagePath.substr(0, cut);
     storagePath = cut == std::u16string_view::npos ? std::u16string_view() : storagePath.substr(cut + 1);
     if (component.empty()) continue;
-    DirectoryNode* found = nullptr;
-    for (const auto& child : current_->children) {
-      if (child->entry->Name() == component) {
-        found = child.get();
-        break;
-      }
-    }
+    DirectoryNode* found = FindChild(*current_, component);
     if (found == nullptr) return kStorageMissing;
     current_ = found;
   }
@@ -360,12 +384,7 @@ const DirectoryEntry* CompoundDocument::FindEntry(std::u16string_view path) {
   const bool storageFound =
       cut == std::u16string_view::npos || cut == 0 || WalkStorage(path.substr(0, cut)) == kStreamRead;
   if (storageFound && current_->entry->child != kNoEntry) {
-    for (const auto& child : current_->children) {
-      if (child->entry->Name() == name) {
-        result = child->entry;
-        break;
-      }
-    }
+    if (const DirectoryNode* found = FindChild(*current_, name)) result = found->entry;
   }
   current_ = savedStorages_.back();
   savedStorages_.pop_back();

@@ -69,7 +69,7 @@ TEST(CompoundDocument, SmallStreamLaterInTheMiniStreamIsReadFromItsOwnMiniSector
   EXPECT_EQ(out, second);
 }
 
-TEST(CompoundDocument, LookupKeepsEntryNumbersAndComparesNamesExactly) {
+TEST(CompoundDocument, LookupKeepsEntryNumbersAndIgnoresTheCaseOfNames) {
   CfbOptions options;
   options.unusedEntryFirst = true;
   const Bytes data = Pattern(50, 1);
@@ -81,7 +81,11 @@ TEST(CompoundDocument, LookupKeepsEntryNumbersAndComparesNamesExactly) {
   Bytes out;
   EXPECT_EQ(document.ReadStream(u"Workbook", out), CompoundDocument::kStreamRead);
   EXPECT_EQ(document.ReadStream(u"\\Workbook", out), CompoundDocument::kStreamRead);
-  EXPECT_EQ(document.ReadStream(u"workbook", out), CompoundDocument::kStreamNotFound);
+  EXPECT_EQ(document.ReadStream(u"workbook", out), CompoundDocument::kStreamRead);
+  EXPECT_EQ(out, data);
+  EXPECT_EQ(document.ReadStream(u"\\WORKBOOK", out), CompoundDocument::kStreamRead);
+  EXPECT_EQ(document.ReadStream(u"Workboo", out), CompoundDocument::kStreamNotFound);
+  EXPECT_EQ(document.ReadStream(u"Workbook2", out), CompoundDocument::kStreamNotFound);
   EXPECT_EQ(document.ReadStream(u"Missing\\Workbook", out), CompoundDocument::kStreamNotFound);
   std::uint32_t size = 0;
   EXPECT_EQ(document.StreamSize(u"Workbook", size), CompoundDocument::kStreamRead);
