@@ -69,6 +69,14 @@ double TraitValue(const CellValue& cell) {
                                           : cell.RealValue();
 }
 
+// A trait cell holds a measurement only when it is a finite number: NaN and the
+// infinities, which some writers store for a missing value, are refused like text. They
+// still count as numbers for the extent of the data region, so that the message points
+// at them instead of the region silently ending before them.
+bool IsMeasurement(const CellValue* cell) {
+  return IsNumber(cell) && std::isfinite(TraitValue(*cell));
+}
+
 }  // namespace
 
 std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& sheet) {
@@ -148,7 +156,7 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
     for (int j = factorCount + 1; j <= cols; ++j) {
       const CellValue* cell =
           grid.CellAt(static_cast<std::uint32_t>(r - 1), static_cast<std::uint32_t>(j - 1));
-      if (!IsNumber(cell)) return TraitCellError(r, j);
+      if (!IsMeasurement(cell)) return TraitCellError(r, j);
       data.traitValues[static_cast<std::size_t>(j - factorCount - 1)][i] = TraitValue(*cell);
     }
   }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -217,6 +218,38 @@ TEST(ReadDesignSheet, CellMessages) {
   EXPECT_EQ(Message(lines), "Data Error!\nRow 3 Col 3 ");
   lines[2] = "x,2,x";
   EXPECT_EQ(Message(lines), "Data Error!\n At Row 3 Col 1 ");
+}
+
+// NaN and the infinities are numbers to the reader but no measurement: each is refused
+// at its cell with the message of a text cell, also as the very last cell of the sheet.
+TEST(ReadDesignSheet, NanAndInfinityAreNotNumbers) {
+  const double quietNan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  const std::vector<std::string> lines = Sheet("Block,Male,Female,Trait1,Trait2", 3, 2, 6);
+  struct Case {
+    std::uint32_t row, column;  // 0-based
+    double value;
+    const char* message;
+  } cases[] = {
+      {2, 3, quietNan, "Data Error!\nRow 3 Col 4 "},
+      {4, 4, infinity, "Data Error!\nRow 5 Col 5 "},
+      {6, 4, -infinity, "Data Error!\nRow 7 Col 5 "},  // the sheet's last cell
+      {6, 4, quietNan, "Data Error!\nRow 7 Col 5 "},
+      {3, 1, quietNan, "Data Error!\n At Row 4 Col 2 "},
+      {5, 0, -infinity, "Data Error!\n At Row 6 Col 1 "},
+  };
+  for (const Case& c : cases) {
+    SheetGrid grid = MakeGrid(lines);
+    grid.CellAt(c.row, c.column)->SetReal(c.value);
+    DesignSheet sheet;
+    EXPECT_EQ(ReadDesignSheet(grid, sheet), c.message) << c.row << "," << c.column;
+  }
+  // The largest finite values are measurements.
+  SheetGrid grid = MakeGrid(lines);
+  grid.CellAt(2, 3)->SetReal(std::numeric_limits<double>::max());
+  grid.CellAt(3, 4)->SetReal(-std::numeric_limits<double>::denorm_min());
+  DesignSheet sheet;
+  EXPECT_EQ(ReadDesignSheet(grid, sheet), std::nullopt);
 }
 
 TEST(ReadDesignSheet, CodesAndValues) {
