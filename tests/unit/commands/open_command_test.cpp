@@ -76,8 +76,30 @@ TEST_F(OpenCommandTest, AcceptedSheetReplacesTheDataWritesTheEchoAndShowsIt) {
   // A data region of 25 rows and 4 columns.
   EXPECT_EQ(platform_.calls,
             (std::vector<std::string>{"ChooseOpenFile(/start/here)", "SetScrollSize(820, 900)",
-                                      "InvalidateView"}));
+                                      "InvalidateView", "ShowStatus()"}));
   EXPECT_EQ(ReadBytes(folder_ / "tmp.txt").substr(0, 9), "\r\n   The ");
+}
+
+// The last row lacks its last trait: the sheet is accepted without that trait, as the
+// extent rule says, and the platform is told which column was left out and why. The next
+// clean sheet clears the warning; a failed import leaves it, as it leaves the data.
+TEST_F(OpenCommandTest, ColumnsLeftOutByTheExtentRuleAreNamedInAWarning) {
+  ChooseWorkbook("last_trait_missing.lo.xls");
+  ImportDataSheet(state_, data_, platform_);
+  EXPECT_TRUE(platform_.messages.empty());
+  EXPECT_EQ(data_->traitCount, 2);
+  const std::string warning =
+      "Trait column Trait3 (column 5) left out for every row: the data region ends at the last "
+      "number of the sheet (row 25, column 4), and row 25 has no number in this column.";
+  EXPECT_EQ(platform_.statusTexts, std::vector<std::string>{warning});
+  EXPECT_EQ(ReadBytes(folder_ / "tmp.txt").find("Trait3"), std::string::npos);
+
+  ChooseWorkbook("cell_empty_factor.gn.xls");
+  ImportDataSheet(state_, data_, platform_);
+  EXPECT_EQ(platform_.statusTexts, std::vector<std::string>{warning});
+  ChooseWorkbook("codes_fractional.xlwt.xls");
+  ImportDataSheet(state_, data_, platform_);
+  EXPECT_EQ(platform_.statusTexts, (std::vector<std::string>{warning, ""}));
 }
 
 TEST_F(OpenCommandTest, FailuresKeepDataModeAndViewButMoveTheDataFolder) {

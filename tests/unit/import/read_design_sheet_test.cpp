@@ -179,6 +179,23 @@ TEST(ReadDesignSheet, RegionEndsAtTheLastNumber) {
   EXPECT_EQ(sheet.data.traitCount, 2);
   EXPECT_EQ(sheet.cols, 4);
   EXPECT_EQ(sheet.traitNames.size(), 2u);
+  ASSERT_EQ(sheet.leftOutColumns.size(), 1u);
+  EXPECT_EQ(sheet.leftOutColumns[0].column, 5);
+  EXPECT_EQ(LeftOutColumnsWarning(sheet),
+            "Trait column Trait3 (column 5) left out for every row: the data region ends at the "
+            "last number of the sheet (row 9, column 4), and row 9 has no number in this column.");
+
+  // Several columns, one without a narrow-text header and one filled in a single row only;
+  // an empty column between them holds nothing to lose.
+  lines = Sheet("Male,Female,Trait1,Trait2,Trait3,,u:Trait5,Trait6", 2, 3, 8);
+  for (std::size_t r = 1; r < lines.size(); ++r) lines[r] += r == 4 ? ",,7,8" : ",,7,";
+  lines.back() = "1,1,1.5";
+  ASSERT_EQ(Validate(lines, sheet), std::nullopt);
+  EXPECT_EQ(sheet.cols, 3);
+  EXPECT_EQ(LeftOutColumnsWarning(sheet),
+            "Trait columns Trait2 (column 4), Trait3 (column 5), column 7 and Trait6 (column 8) "
+            "left out for every row: the data region ends at the last number of the sheet (row 9, "
+            "column 3), and row 9 has no number in these columns.");
 
   // Text notes below the data and to its right, with no number in them, are ignored.
   lines = Sheet("Male,Female,Trait1,Trait2", 2, 2, 8);
@@ -188,6 +205,8 @@ TEST(ReadDesignSheet, RegionEndsAtTheLastNumber) {
   EXPECT_EQ(sheet.rows, 9);
   EXPECT_EQ(sheet.cols, 4);
   EXPECT_EQ(sheet.data.observationCount, 8);
+  EXPECT_TRUE(sheet.leftOutColumns.empty());
+  EXPECT_EQ(LeftOutColumnsWarning(sheet), "");
 }
 
 TEST(ReadDesignSheet, CellMessages) {
