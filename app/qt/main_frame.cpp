@@ -83,6 +83,7 @@ CMainFrame::CMainFrame(CQuorvelDoc* document, QWidget* parent)
     view_->ClearFindMatch();
     view_->setFocus();
   });
+  connect(view_, &CQuorvelView::statusWarning, this, &CMainFrame::ShowWarning);
   qApp->installEventFilter(this);
   EnableRunCommands(true);
   UpdateResultCommands();
@@ -260,7 +261,9 @@ void CMainFrame::EnableRunCommands(bool enabled) {
   for (CommandId id : kRunGuardedCommands) CommandAction(id)->setEnabled(enabled);
   // Cancel (and its Esc) exists only while a run does.
   CommandAction(CommandId::RunCancel)->setEnabled(!enabled);
-  idleText_ = enabled ? QLatin1String(kIdleText) : QLatin1String(kRunningText);
+  idleText_ = !enabled             ? QLatin1String(kRunningText)
+              : warning_.isEmpty() ? QLatin1String(kIdleText)
+                                   : warning_;
   messagePane_->setText(idleText_);
 }
 
@@ -379,7 +382,7 @@ void CMainFrame::UpdateKeyIndicators() {
 }
 
 // A highlighted menu entry shows its prompt, blank when it has none; with no menu open the
-// message pane reads "Ready".
+// message pane reads "Ready", or the warning shown last.
 void CMainFrame::ShowPrompt(const QString& prompt) {
   if (!prompt.isEmpty()) {
     messagePane_->setText(prompt);
@@ -389,6 +392,14 @@ void CMainFrame::ShowPrompt(const QString& prompt) {
   const bool entryHighlighted =
       menu != nullptr && menu->isVisible() && menu->activeAction() != nullptr;
   messagePane_->setText(entryHighlighted ? QString() : idleText_);
+}
+
+void CMainFrame::ShowWarning(const QString& text) {
+  warning_ = text;
+  messagePane_->setToolTip(text);
+  if (CommandAction(CommandId::RunCancel)->isEnabled()) return;  // the run's hint stays
+  idleText_ = text.isEmpty() ? QLatin1String(kIdleText) : text;
+  messagePane_->setText(idleText_);
 }
 
 bool CMainFrame::event(QEvent* event) {

@@ -61,6 +61,10 @@ class CMainFrame : public QMainWindow {
   void UpdateKeyIndicators();
   // Offers the charts and the exports while a result is shown, and only then.
   void UpdateResultCommands();
+  // Shows a warning in the message pane in place of "Ready" (menu prompts still pass over
+  // it) until the next one; the full text is also the pane's tooltip. An empty text
+  // brings "Ready" back.
+  void ShowWarning(const QString& text);
 
  protected:
   bool event(QEvent* event) override;
@@ -86,10 +90,11 @@ class CMainFrame : public QMainWindow {
   FindBar* findBar_;
   QActionGroup* levels_ = nullptr;
   const void* chartedResult_ = nullptr;  // the result the charts were built from
-  QString idleText_;
   std::map<CommandId, QAction*> actions_;
   QToolBar* toolBar_ = nullptr;
   QLabel* messagePane_ = nullptr;
+  QString idleText_;  // what the message pane shows while no menu entry is highlighted
+  QString warning_;   // the last command's warning, shown as the idle text while no run is
   QList<QLabel*> indicators_;
 };
 

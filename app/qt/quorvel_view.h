@@ -58,6 +58,8 @@ class CQuorvelView : public QAbstractScrollArea {
   void runStateChanged(bool running);
   // What the view shows changed: an import, a run started or handed over.
   void shownContentChanged();
+  // A warning about the last command for the status bar; empty clears it.
+  void statusWarning(const QString& text);
 
  public slots:
   // Start-up of the view, again for every new document.
