@@ -970,7 +970,13 @@ bool SaveChart(const Chart& chart, const QFont& font, QSize size, const QString&
     return false;
   }
   if (suffix == QLatin1String("png")) {
-    const QImage image = RenderChart(chart, font, size, 2);
+    // Twice the pixels, less for a very long chart (thousands of males): the image stays
+    // within 50 million pixels and within the 32,000 pixels a side that QPainter draws.
+    const qreal area = static_cast<qreal>(size.width()) * static_cast<qreal>(size.height());
+    const qreal scale =
+        std::min({2.0, std::sqrt(50e6 / std::max<qreal>(area, 1)),
+                  32000.0 / std::max(1, size.width()), 32000.0 / std::max(1, size.height())});
+    const QImage image = RenderChart(chart, font, size, scale);
     if (!image.save(&file, "PNG")) {
       error = QStringLiteral("The image could not be encoded.");
       file.cancelWriting();

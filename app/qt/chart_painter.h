@@ -65,7 +65,8 @@ QImage RenderChart(const Chart& chart, const QFont& font, QSize size, qreal scal
 QSize SavedChartSize(const Chart& chart, const QFont& font, QSize shown);
 
 // Saves the chart drawn at `size` as PNG (at twice the pixels, sharp in print and on a
-// slide) or as SVG, by the extension of `path` (.png or .svg, any case). False with
+// slide; fewer for a chart so long that the image would pass 50 million pixels or 32,000
+// a side) or as SVG, by the extension of `path` (.png or .svg, any case). False with
 // `error` set when the file cannot be written or the extension is neither.
 bool SaveChart(const Chart& chart, const QFont& font, QSize size, const QString& path,
                QString& error);

@@ -292,6 +292,20 @@ void ChartsTest::chartsSaveAsPngAndSvg() {
   QVERIFY(file.open(QIODevice::ReadOnly));
   QVERIFY(file.readAll().contains("Genetic correlations between traits: male effects"));
 
+  // Thousands of males: the PNG gives up pixels rather than pass what QPainter can draw.
+  MaleEffectChart many;
+  for (int m = 0; m < 2500; ++m) {
+    many.rows.push_back({"M" + std::to_string(m), m, 2500.0 - m, 2400.0 - m, 2600.0 - m});
+  }
+  const std::unique_ptr<Chart> tall = MakeMaleEffectPlot(many, QString());
+  const QSize tallSize = tall->MinimumSize(font_).toSize();
+  QVERIFY(tallSize.height() > 32000);
+  const QString tallPng = folder.filePath(QStringLiteral("tall.png"));
+  QVERIFY2(SaveChart(*tall, font_, tallSize, tallPng, error), qPrintable(error));
+  const QImage tallImage(tallPng);
+  QVERIFY(tallImage.height() <= 32000);
+  QVERIFY(static_cast<double>(tallImage.width()) * tallImage.height() <= 50e6);
+
   QVERIFY(!SaveChart(*chart, font_, size, folder.filePath(QStringLiteral("chart.gif")), error));
   QVERIFY(!error.isEmpty());
   QVERIFY(
