@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScopeGuard>
@@ -33,6 +34,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -169,6 +171,7 @@ class MainWindowTest : public QObject {
   void findMarksAndScrollsToTheText();
   void escapeCancelsARunAndKeepsTheReport();
   void closingTheWindowDuringARunStopsIt();
+  void closingTheWindowDuringARunThatNeverStopsEndsTheProgram();
   void newDocumentRestartsTheView();
   void manualOpensBesideTheProgram();
   void aboutBox();
@@ -837,9 +840,61 @@ void MainWindowTest::leftOutColumnsWarnInTheStatusBar() {
 
 }  // namespace quorvel
 
+namespace {
+
+constexpr const char* kStuckRunArgument = "--close-during-a-run-that-never-stops";
+
+// The child process of closingTheWindowDuringARunThatNeverStopsEndsTheProgram: a window
+// whose run never looks at its stop flag is closed; the program must end by itself.
+int CloseDuringARunThatNeverStops(int argc, char** argv) {
+  QApplication app(argc, argv);
+  quorvel::CQuorvelDoc document;
+  quorvel::CMainFrame frame(&document);
+  frame.show();
+  quorvel::CQuorvelView* view = frame.GetActiveView();
+  view->OnInitialUpdate();
+  QTemporaryDir folder;
+  const QString workbook = folder.filePath(QStringLiteral("nested_design.xls"));
+  QFile::copy(QStringLiteral(QUORVEL_EXAMPLES "/nested_design.xls"), workbook);
+  view->OpenDropped(workbook);
+  view->GetSession().runProgress = [](std::string_view) {
+    for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+  view->OnModel3();
+  QTimer::singleShot(300, &frame, &QWidget::close);
+  app.exec();
+  return 3;  // reached only when closing waited for the run and came back
+}
+
+}  // namespace
+
+namespace quorvel {
+
+void MainWindowTest::closingTheWindowDuringARunThatNeverStopsEndsTheProgram() {
+  QProcess child;
+  child.setProgram(QCoreApplication::applicationFilePath());
+  child.setArguments({QLatin1String(kStuckRunArgument)});
+  QElapsedTimer clock;
+  clock.start();
+  child.start();
+  QVERIFY(child.waitForFinished(30000));
+  const qint64 elapsed = clock.elapsed();
+  QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(child.exitCode(), 0);
+  QVERIFY(child.readAllStandardError().contains("the analysis did not stop"));
+  // It waited for the run as long as it promises, and not much longer.
+  QVERIFY(elapsed >= CMainFrame::kCloseWait.count());
+  QVERIFY(elapsed < CMainFrame::kCloseWait.count() + 15000);
+}
+
+}  // namespace quorvel
+
 int main(int argc, char** argv) {
   // Settings go to Qt's test location, never to the user's own.
   QStandardPaths::setTestModeEnabled(true);
+  if (argc > 1 && std::strcmp(argv[1], kStuckRunArgument) == 0) {
+    return CloseDuringARunThatNeverStops(argc, argv);
+  }
   quorvel::CQuorvelApp app(argc, argv);
   // Each run starts from empty settings: no window place or options of an earlier one.
   QCoreApplication::setOrganizationName(QLatin1String(quorvel::kSettingsOrganisation));
