@@ -64,7 +64,9 @@ foreach(entry ${entries})
     continue()
   endif()
   get_filename_component(name "${entry}" NAME)
-  if(name IN_LIST ignored OR name STREQUAL "app")
+  # Build trees (build, build-asan, build-fuzz: what .gitignore keeps out) hold generated
+  # C++ of CMake's own.
+  if(name IN_LIST ignored OR name STREQUAL "app" OR name MATCHES "^build")
     continue()
   endif()
   file(GLOB_RECURSE code LIST_DIRECTORIES false "${entry}/*.cpp" "${entry}/*.h")
