@@ -53,9 +53,12 @@ TEST_F(OpenCommandTest, CancelledDialogChangesNothing) {
             (std::vector<std::string>{"ChooseOpenFile(/start/here)",
                                       "ShowMessage(Warning): File cannot be opened!"}));
   const FileDialogSpec& spec = platform_.openSpecs.at(0);
-  EXPECT_EQ(spec.filter, "Excel files(*.xls)|*.xls|All files(*.*)|*.*||");
-  EXPECT_EQ(spec.defaultExtension, "xls");
-  EXPECT_EQ(spec.initialFileName, "*.xls");
+  EXPECT_EQ(spec.filter,
+            "Workbooks(*.xls;*.xlsx;*.ods;*.csv;*.tsv)|*.xls;*.xlsx;*.ods;*.csv;*.tsv|"
+            "Excel 97-2003 workbooks(*.xls)|*.xls|Excel workbooks(*.xlsx)|*.xlsx|"
+            "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|All files(*.*)|*.*||");
+  EXPECT_EQ(spec.defaultExtension, "");
+  EXPECT_EQ(spec.initialFileName, "*.xls;*.xlsx;*.ods;*.csv;*.tsv");
   EXPECT_TRUE(spec.hideReadOnly);
   EXPECT_EQ(state_.dataFolder, "/old/");
   EXPECT_EQ(data_, before);

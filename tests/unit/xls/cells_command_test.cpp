@@ -3,9 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <memory>
 #include <sstream>
+#include <thread>
+#include <utility>
 
 #include "tests/support/cfb_builder.h"
 
@@ -45,14 +52,30 @@ TEST(CellsCommand, PrintsEveryNonEmptyCellWithEscapedText) {
   EXPECT_EQ(err.str(), "");
 }
 
-TEST(CellsCommand, UnreadableFileIsADataError) {
-  const auto path = WriteTemp("bad.xls", Bytes(600, 0x20));
-  std::ostringstream out;
-  std::ostringstream err;
-  EXPECT_EQ(RunCellsCommand(path.c_str(), out, err), 1);
-  std::filesystem::remove(path);
-  EXPECT_EQ(out.str(), "");
-  EXPECT_EQ(err.str(), "Data Error!\n");
+// A file of no format read here, a directory and a FIFO are refused at once (the FIFO has
+// no writer: a reader that opened it blocking would wait for ever).
+TEST(CellsCommand, UnreadableOrIrregularFilesAreADataError) {
+  const auto binary = WriteTemp("bad.xls", Bytes(600, 0x00));
+  const auto folder = std::filesystem::temp_directory_path() / ("quorvel_cells_dir" + std::to_string(::getpid()));
+  std::filesystem::create_directories(folder);
+  const auto fifo = folder / "pipe.csv";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+
+  for (const std::filesystem::path& path : {binary, folder, fifo}) {
+    SCOPED_TRACE(path.string());
+    auto outcome = std::make_shared<std::promise<std::pair<int, std::string>>>();
+    std::future<std::pair<int, std::string>> result = outcome->get_future();
+    std::thread([path, outcome] {
+      std::ostringstream out;
+      std::ostringstream err;
+      const int code = RunCellsCommand(path.c_str(), out, err);
+      outcome->set_value({code, out.str() + "|" + err.str()});
+    }).detach();
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+    EXPECT_EQ(result.get(), std::make_pair(1, std::string("|Data Error!\n")));
+  }
+  std::filesystem::remove(binary);
+  std::filesystem::remove_all(folder);
 }
 
 }  // namespace
