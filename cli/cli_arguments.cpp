@@ -5,7 +5,8 @@ namespace quorvel {
 
 const char* CliUsageText() {
   return "Usage: quorvel-cli COMMAND FILE.xls [OPTIONS]\n"
-         "Analyses a nested mating design read from the first worksheet of an .xls workbook.\n"
+         "Analyses a nested mating design read from the first worksheet of a workbook;\n"
+         "FILE.xls stands for an .xls, .xlsx, .ods, .csv or .tsv file.\n"
          "\n"
          "Commands:\n"
          "  import FILE.xls [--output-dir DIR]\n"
