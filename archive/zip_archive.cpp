@@ -35,7 +35,26 @@ bool ZipArchive::Open(ByteSpan bytes) {
   }
   budget_ = std::clamp<std::uint64_t>(kRatio * bytes.size(), kFloor, kCeiling);
   inflated_ = 0;
+  if (HasDuplicateNames()) {
+    Close();
+    return false;
+  }
   return true;
+}
+
+bool ZipArchive::HasDuplicateNames() const {
+  const zip_int64_t count = zip_get_num_entries(zip_, 0);
+  std::vector<std::string> names;
+  names.reserve(static_cast<std::size_t>(std::max<zip_int64_t>(count, 0)));
+  for (zip_int64_t i = 0; i < count; ++i) {
+    const char* name = zip_get_name(zip_, static_cast<zip_uint64_t>(i), ZIP_FL_ENC_RAW);
+    if (name == nullptr) continue;
+    std::string lower(name);
+    for (char& c : lower) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+    names.push_back(std::move(lower));
+  }
+  std::sort(names.begin(), names.end());
+  return std::adjacent_find(names.begin(), names.end()) != names.end();
 }
 
 void ZipArchive::Close() {

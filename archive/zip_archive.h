@@ -33,7 +33,9 @@ class ZipArchive {
   static bool HasSignature(ByteSpan bytes);
 
   // Opens the archive in bytes, which must stay alive until Close. False, with nothing
-  // open, when bytes are not a readable zip archive.
+  // open, when bytes are not a readable zip archive, or when two of its members have the
+  // same name (ignoring ASCII case): such an archive shows different content to different
+  // readers.
   bool Open(ByteSpan bytes);
   void Close();
   bool IsOpen() const { return zip_ != nullptr; }
@@ -54,6 +56,8 @@ class ZipArchive {
   std::uint64_t BudgetLeft() const { return budget_ - inflated_; }
 
  private:
+  bool HasDuplicateNames() const;
+
   zip* zip_ = nullptr;
   std::uint64_t budget_ = 0;
   std::uint64_t inflated_ = 0;

@@ -52,6 +52,35 @@ std::int64_t FindPart(const ZipArchive& archive, const std::string& part) {
   return decoded == part ? ZipArchive::kNoMember : archive.Find(decoded);
 }
 
+// The main namespace of the document parts: transitional and strict SpreadsheetML. Other
+// namespaces (the pre-release format of 2006, for one) name other structures.
+bool IsSpreadsheetMl(std::string_view element) {
+  const std::string_view ns = NamespaceOf(element);
+  return ns == "http://schemas.openxmlformats.org/spreadsheetml/2006/main" ||
+         ns == "http://purl.oclc.org/ooxml/spreadsheetml/main";
+}
+
+// A handler of a SpreadsheetML part: the root element must be of that language.
+class SpreadsheetMlHandler : public XmlHandler {
+ public:
+  void StartElement(std::string_view name, const char** attributes) final {
+    if (!rootSeen_) {
+      rootSeen_ = true;
+      if (!IsSpreadsheetMl(name)) {
+        Fail();
+        return;
+      }
+    }
+    Start(name, attributes);
+  }
+
+ protected:
+  virtual void Start(std::string_view name, const char** attributes) = 0;
+
+ private:
+  bool rootSeen_ = false;
+};
+
 // An unsigned decimal attribute value; false when it is not one or exceeds 32 bits.
 bool ParseIndex(std::string_view text, std::uint32_t& value) {
   if (text.empty()) return false;
@@ -101,11 +130,11 @@ struct SheetEntry {
   std::string relationshipId;
 };
 
-class WorkbookHandler : public XmlHandler {
+class WorkbookHandler : public SpreadsheetMlHandler {
  public:
   WorkbookHandler(std::vector<SheetEntry>& sheets, bool& date1904) : sheets_(sheets), date1904_(date1904) {}
 
-  void StartElement(std::string_view name, const char** attributes) override {
+  void Start(std::string_view name, const char** attributes) override {
     const std::string_view local = LocalName(name);
     if (local == "sheets") {
       inSheets_ = true;
@@ -136,11 +165,11 @@ class WorkbookHandler : public XmlHandler {
 // ---------------------------------------------------------------------------------------
 // Shared strings
 
-class SharedStringsHandler : public XmlHandler {
+class SharedStringsHandler : public SpreadsheetMlHandler {
  public:
   explicit SharedStringsHandler(std::vector<std::string>& strings) : strings_(strings) {}
 
-  void StartElement(std::string_view name, const char**) override {
+  void Start(std::string_view name, const char**) override {
     const std::string_view local = LocalName(name);
     if (local == "si") {
       inItem_ = true;
@@ -177,13 +206,13 @@ class SharedStringsHandler : public XmlHandler {
 // ---------------------------------------------------------------------------------------
 // Worksheets
 
-class WorksheetHandler : public XmlHandler {
+class WorksheetHandler : public SpreadsheetMlHandler {
  public:
   WorksheetHandler(SheetGrid& grid, const std::vector<std::string>& sharedStrings, bool date1904,
                    std::size_t& filledCells)
       : grid_(grid), sharedStrings_(sharedStrings), date1904_(date1904), filledCells_(filledCells) {}
 
-  void StartElement(std::string_view name, const char** attributes) override {
+  void Start(std::string_view name, const char** attributes) override {
     const std::string_view local = LocalName(name);
     if (inCell_) {
       if (local == "v") {
@@ -381,9 +410,10 @@ const Relationship* FindRelationship(const std::vector<Relationship>& list, std:
 }
 
 bool ReadWorkbook(ZipArchive& archive, std::vector<SheetGrid>& grids, bool firstOnly) {
-  // The workbook part: the package's office document, or where writers put it.
+  // The workbook part: the package's office document, or where writers put it (also when
+  // the package's relationships cannot be read: the parts with the data may be whole).
   std::vector<Relationship> packageRelationships;
-  if (!ReadRelationships(archive, "", packageRelationships)) return false;
+  if (!ReadRelationships(archive, "", packageRelationships)) packageRelationships.clear();
   std::string workbookPart = "xl/workbook.xml";
   for (const Relationship& r : packageRelationships) {
     if (!r.external && EndsWith(r.type, kOfficeDocumentType)) {

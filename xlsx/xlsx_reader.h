@@ -28,7 +28,9 @@ bool IsOpcPackage(const ZipArchive& archive);
 //   ISO 8601 date           Real, its serial number in the workbook's date system
 //   error, or any cell with a formula, whatever its cached value: Empty
 // False, with grids emptied, when the package holds no workbook, a part the sheets need is
-// missing or damaged, or more than kMaxFilledCells cells hold values.
+// missing or damaged or not SpreadsheetML (transitional or strict), or more than
+// kMaxFilledCells cells hold values. Package relationships that cannot be read are passed
+// over: the workbook is then looked for at xl/workbook.xml.
 bool ReadXlsxWorkbook(ZipArchive& archive, std::vector<SheetGrid>& grids, bool firstOnly = false);
 
 // The same from the bytes of a whole file.

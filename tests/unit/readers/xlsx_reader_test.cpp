@@ -163,10 +163,26 @@ TEST(Xlsx, DamagedOrIncompletePackagesAreRefused) {
   Read(BuildZip({{"[Content_Types].xml", "<Types/>"}}), false);             // no workbook
   // A sheet the workbook lists but the package lacks.
   Bytes missing = BuildZip({{"[Content_Types].xml", "<Types/>"},
-                            {"xl/workbook.xml", "<workbook xmlns:r=\"urn:r\"><sheets><sheet r:id=\"x\"/></sheets></workbook>"},
+                            {"xl/workbook.xml", "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                                                "xmlns:r=\"urn:r\"><sheets><sheet r:id=\"x\"/></sheets></workbook>"},
                             {"xl/_rels/workbook.xml.rels",
                              "<Relationships><Relationship Id=\"x\" Type=\"urn:r/worksheet\" Target=\"s.xml\"/></Relationships>"}});
   Read(missing, false);
+  // Two members of one name: readers would differ on which one is the sheet.
+  Read(BuildZip({{"[Content_Types].xml", "<Types/>"}, {"xl/workbook.xml", "<a/>"}, {"XL/Workbook.xml", "<b/>"}}), false);
+  // Parts of another language than SpreadsheetML (here the pre-release one of 2006).
+  std::string beta = WorksheetXml("<row><c><v>1</v></c></row>");
+  beta.replace(beta.find("http://schemas.openxmlformats.org/spreadsheetml/2006/main"), 57,
+               "http://schemas.microsoft.com/office/excel/2006/2");
+  Read(MinimalXlsx({beta}), false);
+  // Damaged package relationships: the workbook is looked for where writers put it.
+  Bytes relsDamaged = BuildZip({{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "not xml"},
+                                {"xl/workbook.xml", "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                                                    "xmlns:r=\"urn:r\"><sheets><sheet r:id=\"x\"/></sheets></workbook>"},
+                                {"xl/_rels/workbook.xml.rels",
+                                 "<Relationships><Relationship Id=\"x\" Type=\"urn:r/worksheet\" Target=\"s.xml\"/></Relationships>"},
+                                {"xl/s.xml", sheet}});
+  EXPECT_EQ(Read(relsDamaged).at(0).CellAt(0, 0)->RealValue(), 1.0);
   // A damaged member: its checksum no longer matches.
   Bytes corrupt = MinimalXlsx({WorksheetXml(std::string(5000, ' ') + "<row><c><v>1</v></c></row>")});
   for (std::size_t i = 100; i < corrupt.size() / 2; i += 7) corrupt[i] ^= 0x5A;
