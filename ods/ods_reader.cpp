@@ -53,8 +53,7 @@ constexpr std::string_view kExtendedValueType =
 constexpr std::size_t kMaxCellText = std::size_t{1} << 20;
 
 // A repetition count; absent or unreadable counts are 1.
-std::uint64_t RepeatCount(const char** attributes, std::string_view name) {
-  const char* text = FindQualifiedAttribute(attributes, name);
+std::uint64_t RepeatCount(const char* text) {
   if (text == nullptr) return 1;
   std::uint64_t count = 0;
   const std::string_view view = text;
@@ -98,7 +97,7 @@ class ContentHandler : public XmlHandler {
     }
     if (name == kTableRow) {
       inRow_ = true;
-      rowRepeat_ = RepeatCount(attributes, kRowsRepeated);
+      rowRepeat_ = RepeatCount(FindQualifiedAttribute(attributes, kRowsRepeated));
       column_ = 0;
       entries_.clear();
     } else if (inRow_ && (name == kTableCell || name == kCoveredCell)) {
@@ -144,47 +143,72 @@ class ContentHandler : public XmlHandler {
     if (firstOnly_) FinishEarly();
   }
 
+  // The attributes of a cell that matter here, found in one pass.
+  struct CellAttributes {
+    const char* repeat = nullptr;
+    const char* valueType = nullptr;
+    const char* extendedValueType = nullptr;
+    const char* formula = nullptr;
+    const char* value = nullptr;
+    const char* dateValue = nullptr;
+    const char* timeValue = nullptr;
+    const char* booleanValue = nullptr;
+    const char* stringValue = nullptr;
+  };
+
+  static CellAttributes FindCellAttributes(const char** attributes) {
+    CellAttributes found;
+    for (const char** a = attributes; a[0] != nullptr; a += 2) {
+      const std::string_view name = a[0];
+      if (name == kColumnsRepeated) found.repeat = a[1];
+      else if (name == kValueType) found.valueType = a[1];
+      else if (name == kExtendedValueType) found.extendedValueType = a[1];
+      else if (name == kFormula) found.formula = a[1];
+      else if (name == kValue) found.value = a[1];
+      else if (name == kDateValue) found.dateValue = a[1];
+      else if (name == kTimeValue) found.timeValue = a[1];
+      else if (name == kBooleanValue) found.booleanValue = a[1];
+      else if (name == kStringValue) found.stringValue = a[1];
+    }
+    return found;
+  }
+
   void StartCell(const char** attributes) {
     cellDepth_ = depth_;
     paragraphDepth_ = 0;
     paragraphs_ = 0;
     text_.clear();
+    const CellAttributes found = FindCellAttributes(attributes);
     CellEntry entry;
     entry.column = column_;
-    entry.repeat = RepeatCount(attributes, kColumnsRepeated);
+    entry.repeat = RepeatCount(found.repeat);
     column_ += std::min<std::uint64_t>(entry.repeat, SheetGrid::kLargeMaxColumns + 1ull);
     cellHasValue_ = false;
-
-    const char* extended = FindQualifiedAttribute(attributes, kExtendedValueType);
-    const bool error = extended != nullptr && std::string_view(extended) == "error";
-    const char* typeText = FindQualifiedAttribute(attributes, kValueType);
-    const std::string_view type = typeText != nullptr ? typeText : "";
     hasStringValue_ = false;
-    if (FindQualifiedAttribute(attributes, kFormula) != nullptr || error) {
+
+    const bool error = found.extendedValueType != nullptr && std::string_view(found.extendedValueType) == "error";
+    const std::string_view type = found.valueType != nullptr ? found.valueType : "";
+    if (found.formula != nullptr || error) {
       // A formula's cell stays Empty whatever result the file caches for it.
       entry.kind = CellEntry::Kind::Nothing;
-      cellHasValue_ = FindQualifiedAttribute(attributes, kFormula) != nullptr;
+      cellHasValue_ = found.formula != nullptr;
     } else if (type == "float" || type == "percentage" || type == "currency") {
-      const char* value = FindQualifiedAttribute(attributes, kValue);
-      if (value != nullptr && ParseDecimalNumber(value, entry.number)) {
+      if (found.value != nullptr && ParseDecimalNumber(found.value, entry.number)) {
         entry.kind = CellEntry::Kind::Real;
         cellHasValue_ = true;
       }
     } else if (type == "date") {
-      const char* value = FindQualifiedAttribute(attributes, kDateValue);
-      if (value != nullptr && IsoDateTimeToSerial(value, nullDate_, entry.number)) {
+      if (found.dateValue != nullptr && IsoDateTimeToSerial(found.dateValue, nullDate_, entry.number)) {
         entry.kind = CellEntry::Kind::Real;
         cellHasValue_ = true;
       }
     } else if (type == "time") {
-      const char* value = FindQualifiedAttribute(attributes, kTimeValue);
-      if (value != nullptr && IsoDurationToDays(value, entry.number)) {
+      if (found.timeValue != nullptr && IsoDurationToDays(found.timeValue, entry.number)) {
         entry.kind = CellEntry::Kind::Real;
         cellHasValue_ = true;
       }
     } else if (type == "boolean") {
-      const char* value = FindQualifiedAttribute(attributes, kBooleanValue);
-      const std::string_view flag = value != nullptr ? value : "";
+      const std::string_view flag = found.booleanValue != nullptr ? found.booleanValue : "";
       if (flag == "true" || flag == "false" || flag == "1" || flag == "0") {
         entry.kind = CellEntry::Kind::Integer;
         entry.number = flag == "true" || flag == "1" ? 1.0 : 0.0;
@@ -193,9 +217,8 @@ class ContentHandler : public XmlHandler {
     } else if (type == "string" || type.empty()) {
       // The text comes from the paragraphs; a string value stands in when there are none.
       entry.kind = CellEntry::Kind::Text;
-      const char* stringValue = type.empty() ? nullptr : FindQualifiedAttribute(attributes, kStringValue);
-      hasStringValue_ = stringValue != nullptr;
-      if (hasStringValue_) stringValueText_ = stringValue;
+      hasStringValue_ = !type.empty() && found.stringValue != nullptr;
+      if (hasStringValue_) stringValueText_ = found.stringValue;
     }
     pending_ = std::move(entry);
   }
@@ -213,7 +236,8 @@ class ContentHandler : public XmlHandler {
         skipDepth_ = depth_;
       }
     } else if (name == kSpaces) {
-      const std::uint64_t count = std::min<std::uint64_t>(RepeatCount(attributes, kSpaceCount), kMaxCellText);
+      const std::uint64_t count =
+          std::min<std::uint64_t>(RepeatCount(FindQualifiedAttribute(attributes, kSpaceCount)), kMaxCellText);
       AppendText(std::string(static_cast<std::size_t>(count), ' '));
     } else if (name == kTab) {
       AppendText("\t");
