@@ -24,8 +24,9 @@ struct XmlCallbacks {
   static void Doctype(void* data, const XML_Char*, const XML_Char*, const XML_Char*, int) {
     Stream(data).Stop(true);
   }
-  static void EntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
-                                const XML_Char*, const XML_Char*, const XML_Char*) {
+  static void EntityDeclaration(void* data, const XML_Char*, int, const XML_Char*, int,
+                                const XML_Char*, const XML_Char*, const XML_Char*,
+                                const XML_Char*) {
     Stream(data).Stop(true);
   }
 };
@@ -52,7 +53,8 @@ const char* FindQualifiedAttribute(const char** attributes, std::string_view nam
   return nullptr;
 }
 
-XmlStream::XmlStream(XmlHandler& handler) : parser_(XML_ParserCreateNS(nullptr, '|')), handler_(handler) {
+XmlStream::XmlStream(XmlHandler& handler)
+    : parser_(XML_ParserCreateNS(nullptr, '|')), handler_(handler) {
   handler_.stream_ = this;
   if (parser_ == nullptr) {
     failed_ = true;
@@ -73,8 +75,10 @@ XmlStream::~XmlStream() {
 
 void XmlStream::Stop(bool asFailure) {
   if (failed_ || finishedEarly_) return;
-  if (asFailure) failed_ = true;
-  else finishedEarly_ = true;
+  if (asFailure)
+    failed_ = true;
+  else
+    finishedEarly_ = true;
   XML_StopParser(parser_, XML_FALSE);
 }
 
@@ -104,9 +108,8 @@ bool XmlStream::Finish() {
 
 bool ParseXmlMember(ZipArchive& archive, std::int64_t member, XmlHandler& handler) {
   XmlStream stream(handler);
-  const bool streamed = archive.Stream(member, [&stream](const char* data, std::size_t size) {
-    return stream.Feed(data, size);
-  });
+  const bool streamed = archive.Stream(
+      member, [&stream](const char* data, std::size_t size) { return stream.Feed(data, size); });
   if (stream.FinishedEarly()) return true;
   return streamed && stream.Finish();
 }

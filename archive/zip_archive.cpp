@@ -65,11 +65,13 @@ void ZipArchive::Close() {
 std::int64_t ZipArchive::Find(std::string_view name) const {
   if (zip_ == nullptr) return kNoMember;
   const std::string terminated(name);
-  const zip_int64_t index = zip_name_locate(zip_, terminated.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
+  const zip_int64_t index =
+      zip_name_locate(zip_, terminated.c_str(), ZIP_FL_NOCASE | ZIP_FL_ENC_RAW);
   return index < 0 ? kNoMember : index;
 }
 
-bool ZipArchive::Stream(std::int64_t member, const std::function<bool(const char*, std::size_t)>& sink) {
+bool ZipArchive::Stream(std::int64_t member,
+                        const std::function<bool(const char*, std::size_t)>& sink) {
   if (zip_ == nullptr || member < 0) return false;
   zip_stat_t stat;
   zip_stat_init(&stat);

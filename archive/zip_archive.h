@@ -50,7 +50,8 @@ class ZipArchive {
   bool Read(std::int64_t member, std::string& out);
   // The same in pieces of at most 64 KiB handed to sink in order; sink returns false to
   // stop, which makes Stream return false.
-  bool Stream(std::int64_t member, const std::function<bool(const char* data, std::size_t size)>& sink);
+  bool Stream(std::int64_t member,
+              const std::function<bool(const char* data, std::size_t size)>& sink);
 
   // Inflated bytes still allowed.
   std::uint64_t BudgetLeft() const { return budget_ - inflated_; }

@@ -62,9 +62,10 @@ bool ParseDecimalNumber(std::string_view text, double& value) {
   // A digit or a point must follow the sign: this keeps out "inf", "nan" and a second sign.
   if (text.empty() || !(IsDigit(text.front()) || text.front() == '.')) return false;
   double parsed = 0.0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), parsed,
-                                            std::chars_format::general);
-  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed)) return false;
+  const auto [end, error] =
+      std::from_chars(text.data(), text.data() + text.size(), parsed, std::chars_format::general);
+  if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(parsed))
+    return false;
   value = negative ? -parsed : parsed;
   return true;
 }
@@ -95,7 +96,8 @@ bool IsoDateTimeToSerial(std::string_view text, const CivilDate& base, double& s
     unsigned minutes = 0;
     unsigned seconds = 0;
     if (!FixedDigits(text, pos, 2, hours)) return false;
-    if (pos >= text.size() || text[pos++] != ':' || !FixedDigits(text, pos, 2, minutes)) return false;
+    if (pos >= text.size() || text[pos++] != ':' || !FixedDigits(text, pos, 2, minutes))
+      return false;
     double secondFraction = 0.0;
     if (pos < text.size() && text[pos] == ':') {
       ++pos;
@@ -111,7 +113,8 @@ bool IsoDateTimeToSerial(std::string_view text, const CivilDate& base, double& s
         if (pos == first) return false;
       }
     }
-    if (hours > 24 || minutes > 59 || seconds > 60 || (hours == 24 && (minutes | seconds) != 0)) return false;
+    if (hours > 24 || minutes > 59 || seconds > 60 || (hours == 24 && (minutes | seconds) != 0))
+      return false;
     fraction = ((hours * 60.0 + minutes) * 60.0 + seconds + secondFraction) / 86400.0;
   }
   // A zone is allowed and ignored.
@@ -152,15 +155,22 @@ bool IsoDurationToDays(std::string_view text, double& days) {
     while (length < text.size() && (IsDigit(text[length]) || text[length] == '.')) ++length;
     if (length == 0 || length == text.size()) return false;
     double number = 0.0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + length, number, std::chars_format::fixed);
+    const auto [end, error] =
+        std::from_chars(text.data(), text.data() + length, number, std::chars_format::fixed);
     if (error != std::errc() || end != text.data() + length) return false;
     const char unit = text[length];
-    if (!inTime && unit == 'D') total += number * 86400.0;
-    else if (!inTime && unit == 'W') total += number * 7 * 86400.0;
-    else if (inTime && unit == 'H') total += number * 3600.0;
-    else if (inTime && unit == 'M') total += number * 60.0;
-    else if (inTime && unit == 'S') total += number;
-    else return false;  // years and months have no fixed length in days
+    if (!inTime && unit == 'D')
+      total += number * 86400.0;
+    else if (!inTime && unit == 'W')
+      total += number * 7 * 86400.0;
+    else if (inTime && unit == 'H')
+      total += number * 3600.0;
+    else if (inTime && unit == 'M')
+      total += number * 60.0;
+    else if (inTime && unit == 'S')
+      total += number;
+    else
+      return false;  // years and months have no fixed length in days
     any = true;
     text.remove_prefix(length + 1);
   }

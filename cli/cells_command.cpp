@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include "xls/text_encoding.h"
 #include "workbook/open_workbook.h"
+#include "xls/text_encoding.h"
 
 namespace quorvel {
 namespace {
@@ -62,9 +62,10 @@ int RunCellsCommand(const char* path, std::ostream& out, std::ostream& err) {
     const Kalvex::SheetGrid& grid = *workbook.Sheet(i);
     out << "# sheet " << i << ": " << grid.RowCount() << " x " << grid.ColumnCount() << '\n';
     // Row, then column order; the work follows the stored cells, not the extent.
-    grid.ForEachStoredCell([&out](std::uint32_t row, std::uint32_t column, const Kalvex::CellValue& cell) {
-      WriteCell(out, row, column, cell);
-    });
+    grid.ForEachStoredCell(
+        [&out](std::uint32_t row, std::uint32_t column, const Kalvex::CellValue& cell) {
+          WriteCell(out, row, column, cell);
+        });
   }
   out.flush();
   return out ? 0 : 1;

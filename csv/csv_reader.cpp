@@ -46,7 +46,8 @@ bool IsValidUtf8(std::string_view text) {
     }
     // Overlong forms, surrogates and code points past U+10FFFF are not UTF-8.
     static constexpr std::uint32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    if (code < kLeast[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+      return false;
     p += length;
   }
   return true;
@@ -66,12 +67,15 @@ void AppendWindowsLatin1(std::string& out, std::string_view bytes) {
   }
 }
 
-bool IsTextControl(unsigned char c) { return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+bool IsTextControl(unsigned char c) {
+  return c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
 
 bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
   for (std::size_t i = 0; i < prefix.size(); ++i) {
-    const char c = text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
+    const char c =
+        text[i] >= 'A' && text[i] <= 'Z' ? static_cast<char>(text[i] - 'A' + 'a') : text[i];
     if (c != prefix[i]) return false;
   }
   return true;
@@ -89,7 +93,8 @@ class SheetWriter {
     if (trimmed.empty() && !quoted) return true;
     if (row >= grid_.MaxRows() || column >= grid_.MaxColumns()) return true;
     if (++filled_ > kMaxFilledCells) return false;
-    CellValue* cell = grid_.CellAt(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column));
+    CellValue* cell =
+        grid_.CellAt(static_cast<std::uint32_t>(row), static_cast<std::uint32_t>(column));
     double number = 0.0;
     if (ParseNumber(trimmed, number)) {
       cell->SetReal(number);
@@ -106,7 +111,8 @@ class SheetWriter {
     // With ';' between fields a single ',' is a decimal comma ("305,508").
     if (separator_ != ';' || text.find('.') != std::string_view::npos) return false;
     const std::size_t comma = text.find(',');
-    if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos) return false;
+    if (comma == std::string_view::npos || text.find(',', comma + 1) != std::string_view::npos)
+      return false;
     decimal_.assign(text);
     decimal_[comma] = '.';
     return ParseDecimalNumber(decimal_, number);
@@ -126,15 +132,19 @@ bool DecodeText(ByteSpan bytes, std::string& text) {
   const std::string_view raw(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {
     const std::string_view body = raw.substr(3);
-    if (IsValidUtf8(body)) text.assign(body);
-    else AppendWindowsLatin1(text, body);
-  } else if (raw.size() >= 2 && (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0)) {
+    if (IsValidUtf8(body))
+      text.assign(body);
+    else
+      AppendWindowsLatin1(text, body);
+  } else if (raw.size() >= 2 &&
+             (raw.compare(0, 2, "\xFF\xFE") == 0 || raw.compare(0, 2, "\xFE\xFF") == 0)) {
     const bool bigEndian = raw[0] == '\xFE';
     std::string units(raw.substr(2, (raw.size() - 2) & ~std::size_t{1}));
     if (bigEndian) {
       for (std::size_t i = 0; i + 1 < units.size(); i += 2) std::swap(units[i], units[i + 1]);
     }
-    AppendUtf16LeAsUtf8(text, reinterpret_cast<const std::uint8_t*>(units.data()), units.size() / 2);
+    AppendUtf16LeAsUtf8(text, reinterpret_cast<const std::uint8_t*>(units.data()),
+                        units.size() / 2);
   } else if (IsValidUtf8(raw)) {
     text.assign(raw);
   } else {
@@ -151,7 +161,9 @@ bool DecodeText(ByteSpan bytes, std::string& text) {
     }
   }
   std::size_t start = 0;
-  while (start < text.size() && (text[start] == ' ' || IsTextControl(static_cast<unsigned char>(text[start])))) ++start;
+  while (start < text.size() &&
+         (text[start] == ' ' || IsTextControl(static_cast<unsigned char>(text[start]))))
+    ++start;
   const std::string_view head = std::string_view(text).substr(start);
   if (StartsWithIgnoringCase(head, "<?xml") || StartsWithIgnoringCase(head, "<!doctype") ||
       StartsWithIgnoringCase(head, "<html")) {
@@ -167,12 +179,18 @@ char DetectSeparator(std::string_view text) {
   std::size_t commas = 0;
   bool quoted = false;
   for (const char c : text) {
-    if (c == '"') quoted = !quoted;
-    else if (quoted) continue;
-    else if (c == '\n' || c == '\r') break;
-    else if (c == '\t') ++tabs;
-    else if (c == ';') ++semicolons;
-    else if (c == ',') ++commas;
+    if (c == '"')
+      quoted = !quoted;
+    else if (quoted)
+      continue;
+    else if (c == '\n' || c == '\r')
+      break;
+    else if (c == '\t')
+      ++tabs;
+    else if (c == ';')
+      ++semicolons;
+    else if (c == ',')
+      ++commas;
   }
   if (tabs >= semicolons && tabs >= commas && tabs > 0) return '\t';
   if (semicolons >= commas && semicolons > 0) return ';';
@@ -200,7 +218,8 @@ bool ReadDelimitedText(ByteSpan bytes, SheetGrid& grid) {
       unquoted.clear();
       ++p;
       for (;;) {
-        const char* quote = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+        const char* quote =
+            static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
         if (quote == nullptr) {  // no closing quote: the field runs to the end of the file
           unquoted.append(p, end);
           p = end;

@@ -73,21 +73,25 @@ struct CellEntry {
 
 class ContentHandler : public XmlHandler {
  public:
-  ContentHandler(std::vector<SheetGrid>& grids, bool firstOnly) : grids_(grids), firstOnly_(firstOnly) {}
+  ContentHandler(std::vector<SheetGrid>& grids, bool firstOnly)
+      : grids_(grids), firstOnly_(firstOnly) {}
 
   void StartElement(std::string_view name, const char** attributes) override {
     ++depth_;
     if (skipDepth_ != 0) return;
     if (name == kTable) {
-      if (++tableDepth_ == 1) StartTable();
-      else skipDepth_ = depth_;  // a table inside a table is no worksheet
+      if (++tableDepth_ == 1)
+        StartTable();
+      else
+        skipDepth_ = depth_;  // a table inside a table is no worksheet
       return;
     }
     if (tableDepth_ == 0) {
       if (name == kNullDate) {
         const char* date = FindQualifiedAttribute(attributes, kDateValueAttribute);
         CivilDate parsed;
-        if (date != nullptr && ParseIsoDate(std::string_view(date).substr(0, 10), parsed)) nullDate_ = parsed;
+        if (date != nullptr && ParseIsoDate(std::string_view(date).substr(0, 10), parsed))
+          nullDate_ = parsed;
       }
       return;
     }
@@ -113,8 +117,10 @@ class ContentHandler : public XmlHandler {
     }
     if (tableDepth_ == 0) return;
     if (cellDepth_ != 0) {
-      if (depth == cellDepth_) EndCell();
-      else if (depth == paragraphDepth_) paragraphDepth_ = 0;
+      if (depth == cellDepth_)
+        EndCell();
+      else if (depth == paragraphDepth_)
+        paragraphDepth_ = 0;
       return;
     }
     if (name == kTableRow && inRow_) {
@@ -160,15 +166,24 @@ class ContentHandler : public XmlHandler {
     CellAttributes found;
     for (const char** a = attributes; a[0] != nullptr; a += 2) {
       const std::string_view name = a[0];
-      if (name == kColumnsRepeated) found.repeat = a[1];
-      else if (name == kValueType) found.valueType = a[1];
-      else if (name == kExtendedValueType) found.extendedValueType = a[1];
-      else if (name == kFormula) found.formula = a[1];
-      else if (name == kValue) found.value = a[1];
-      else if (name == kDateValue) found.dateValue = a[1];
-      else if (name == kTimeValue) found.timeValue = a[1];
-      else if (name == kBooleanValue) found.booleanValue = a[1];
-      else if (name == kStringValue) found.stringValue = a[1];
+      if (name == kColumnsRepeated)
+        found.repeat = a[1];
+      else if (name == kValueType)
+        found.valueType = a[1];
+      else if (name == kExtendedValueType)
+        found.extendedValueType = a[1];
+      else if (name == kFormula)
+        found.formula = a[1];
+      else if (name == kValue)
+        found.value = a[1];
+      else if (name == kDateValue)
+        found.dateValue = a[1];
+      else if (name == kTimeValue)
+        found.timeValue = a[1];
+      else if (name == kBooleanValue)
+        found.booleanValue = a[1];
+      else if (name == kStringValue)
+        found.stringValue = a[1];
     }
     return found;
   }
@@ -186,7 +201,8 @@ class ContentHandler : public XmlHandler {
     cellHasValue_ = false;
     hasStringValue_ = false;
 
-    const bool error = found.extendedValueType != nullptr && std::string_view(found.extendedValueType) == "error";
+    const bool error =
+        found.extendedValueType != nullptr && std::string_view(found.extendedValueType) == "error";
     const std::string_view type = found.valueType != nullptr ? found.valueType : "";
     if (found.formula != nullptr || error) {
       // A formula's cell stays Empty whatever result the file caches for it.
@@ -198,7 +214,8 @@ class ContentHandler : public XmlHandler {
         cellHasValue_ = true;
       }
     } else if (type == "date") {
-      if (found.dateValue != nullptr && IsoDateTimeToSerial(found.dateValue, nullDate_, entry.number)) {
+      if (found.dateValue != nullptr &&
+          IsoDateTimeToSerial(found.dateValue, nullDate_, entry.number)) {
         entry.kind = CellEntry::Kind::Real;
         cellHasValue_ = true;
       }
@@ -236,8 +253,8 @@ class ContentHandler : public XmlHandler {
         skipDepth_ = depth_;
       }
     } else if (name == kSpaces) {
-      const std::uint64_t count =
-          std::min<std::uint64_t>(RepeatCount(FindQualifiedAttribute(attributes, kSpaceCount)), kMaxCellText);
+      const std::uint64_t count = std::min<std::uint64_t>(
+          RepeatCount(FindQualifiedAttribute(attributes, kSpaceCount)), kMaxCellText);
       AppendText(std::string(static_cast<std::size_t>(count), ' '));
     } else if (name == kTab) {
       AppendText("\t");
@@ -255,10 +272,12 @@ class ContentHandler : public XmlHandler {
     paragraphDepth_ = 0;
     CellEntry& entry = pending_;
     if (entry.kind == CellEntry::Kind::Text) {
-      entry.text = paragraphs_ > 0 ? std::move(text_) : (hasStringValue_ ? stringValueText_ : std::string());
+      entry.text =
+          paragraphs_ > 0 ? std::move(text_) : (hasStringValue_ ? stringValueText_ : std::string());
       cellHasValue_ = !entry.text.empty();
     }
-    if (cellHasValue_ && entry.column < SheetGrid::kLargeMaxColumns) entries_.push_back(std::move(entry));
+    if (cellHasValue_ && entry.column < SheetGrid::kLargeMaxColumns)
+      entries_.push_back(std::move(entry));
   }
 
   void EndRow() {
@@ -268,12 +287,14 @@ class ContentHandler : public XmlHandler {
     if (entries_.empty() || firstRow >= SheetGrid::kLargeMaxRows) return;
 
     SheetGrid& grid = grids_.back();
-    const std::uint64_t lastRow = std::min<std::uint64_t>(row_, SheetGrid::kLargeMaxRows);  // past the end
+    const std::uint64_t lastRow =
+        std::min<std::uint64_t>(row_, SheetGrid::kLargeMaxRows);  // past the end
     // The cells this row writes, all repetitions, counted before any is written.
     std::uint64_t perRow = 0;
     std::uint64_t lastColumn = 0;
     for (const CellEntry& entry : entries_) {
-      const std::uint64_t end = std::min<std::uint64_t>(entry.column + entry.repeat, SheetGrid::kLargeMaxColumns);
+      const std::uint64_t end =
+          std::min<std::uint64_t>(entry.column + entry.repeat, SheetGrid::kLargeMaxColumns);
       lastColumn = std::max(lastColumn, end);
       if (entry.kind != CellEntry::Kind::Nothing) perRow += end - entry.column;
     }
@@ -290,12 +311,17 @@ class ContentHandler : public XmlHandler {
     for (std::uint64_t r = firstRow; r < lastRow; ++r) {
       for (const CellEntry& entry : entries_) {
         if (entry.kind == CellEntry::Kind::Nothing) continue;
-        const std::uint64_t end = std::min<std::uint64_t>(entry.column + entry.repeat, SheetGrid::kLargeMaxColumns);
+        const std::uint64_t end =
+            std::min<std::uint64_t>(entry.column + entry.repeat, SheetGrid::kLargeMaxColumns);
         for (std::uint64_t c = entry.column; c < end; ++c) {
-          CellValue* cell = grid.CellAt(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(c));
-          if (entry.kind == CellEntry::Kind::Real) cell->SetReal(entry.number);
-          else if (entry.kind == CellEntry::Kind::Integer) cell->SetInteger(static_cast<std::int32_t>(entry.number));
-          else cell->SetText(entry.text.c_str());
+          CellValue* cell =
+              grid.CellAt(static_cast<std::uint32_t>(r), static_cast<std::uint32_t>(c));
+          if (entry.kind == CellEntry::Kind::Real)
+            cell->SetReal(entry.number);
+          else if (entry.kind == CellEntry::Kind::Integer)
+            cell->SetInteger(static_cast<std::int32_t>(entry.number));
+          else
+            cell->SetText(entry.text.c_str());
         }
       }
     }
@@ -305,7 +331,7 @@ class ContentHandler : public XmlHandler {
   const bool firstOnly_;
   CivilDate nullDate_;  // 1899-12-30 unless the document sets another
   int depth_ = 0;
-  int skipDepth_ = 0;       // the depth of an element whose content is passed over, or 0
+  int skipDepth_ = 0;  // the depth of an element whose content is passed over, or 0
   int tableDepth_ = 0;
   int cellDepth_ = 0;       // the depth of the open cell, or 0
   int paragraphDepth_ = 0;  // the depth of the cell's open paragraph, or 0
@@ -341,7 +367,8 @@ bool ReadOdsWorkbook(ZipArchive& archive, std::vector<SheetGrid>& grids, bool fi
   grids.clear();
   const std::int64_t member = archive.Find("content.xml");
   ContentHandler handler(grids, firstOnly);
-  if (member == ZipArchive::kNoMember || !ParseXmlMember(archive, member, handler) || handler.Failed()) {
+  if (member == ZipArchive::kNoMember || !ParseXmlMember(archive, member, handler) ||
+      handler.Failed()) {
     grids.clear();
     return false;
   }

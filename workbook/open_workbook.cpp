@@ -46,7 +46,8 @@ bool ReadRegularFile(const char* path, std::vector<std::uint8_t>& bytes) {
   Descriptor file;
   file.fd = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (file.fd < 0 || ::fstat(file.fd, &status) != 0 || !S_ISREG(status.st_mode)) return false;
-  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kMaxWorkbookFileSize) return false;
+  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kMaxWorkbookFileSize)
+    return false;
 
   bytes.resize(static_cast<std::size_t>(status.st_size));
   std::size_t filled = 0;
@@ -74,7 +75,8 @@ bool ReadRegularFile(const char* path, std::vector<std::uint8_t>& bytes) {
 }
 
 WorkbookFormat SniffFormat(ByteSpan bytes) {
-  if (bytes.size() >= 8 && std::memcmp(bytes.data(), DocumentHeader::kSignature, 8) == 0) return WorkbookFormat::Xls;
+  if (bytes.size() >= 8 && std::memcmp(bytes.data(), DocumentHeader::kSignature, 8) == 0)
+    return WorkbookFormat::Xls;
   if (ZipArchive::HasSignature(bytes)) {
     ZipArchive archive;
     if (archive.Open(bytes)) {

@@ -58,9 +58,11 @@ WorkbookFormat SniffFormat(ByteSpan bytes);
 // .xls without a readable stream "Workbook", a zip of neither package format, a package
 // part that cannot be read, text with control bytes, or a limit passed (see the readers).
 // An .xls or .xlsx with no worksheet loads with SheetCount 0.
-bool LoadWorkbook(ByteSpan bytes, OpenedWorkbook& workbook, SheetSelection sheets = SheetSelection::All);
+bool LoadWorkbook(ByteSpan bytes, OpenedWorkbook& workbook,
+                  SheetSelection sheets = SheetSelection::All);
 
 // ReadRegularFile, then LoadWorkbook.
-bool OpenWorkbook(const char* path, OpenedWorkbook& workbook, SheetSelection sheets = SheetSelection::All);
+bool OpenWorkbook(const char* path, OpenedWorkbook& workbook,
+                  SheetSelection sheets = SheetSelection::All);
 
 }  // namespace Kalvex

@@ -89,7 +89,8 @@ SheetGrid::SheetGrid(const SheetGrid& other)
       const Row& from = other.pages_[p]->rows[r];
       Row& to = pages_[p]->rows[r];
       to.reserve(from.size());
-      for (const ChunkSlot& slot : from) to.push_back({slot.index, std::make_unique<Chunk>(*slot.cells)});
+      for (const ChunkSlot& slot : from)
+        to.push_back({slot.index, std::make_unique<Chunk>(*slot.cells)});
     }
   }
 }
@@ -111,8 +112,9 @@ const SheetGrid::Row* SheetGrid::StoredRow(std::uint32_t row) const {
 
 const SheetGrid::Chunk* SheetGrid::FindChunk(const Row& row, std::uint32_t index) {
   // Rows hold a few chunks; most hold one.
-  const auto slot = std::lower_bound(row.begin(), row.end(), index,
-                                     [](const ChunkSlot& s, std::uint32_t i) { return s.index < i; });
+  const auto slot =
+      std::lower_bound(row.begin(), row.end(), index,
+                       [](const ChunkSlot& s, std::uint32_t i) { return s.index < i; });
   return slot != row.end() && slot->index == index ? slot->cells.get() : nullptr;
 }
 

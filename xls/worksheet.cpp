@@ -473,8 +473,10 @@ void ForEachWrittenCell(const Worksheet& sheet, const Workbook::SharedStringTabl
         if (inlineLabel->Complete()) {
           const RichString& text = inlineLabel->text;
           visit(inlineLabel->row, inlineLabel->column, [&text](CellValue& c) {
-            if (text.IsWide()) c.SetWideText(text.wideText.c_str());
-            else c.SetText(text.narrowText.c_str());
+            if (text.IsWide())
+              c.SetWideText(text.wideText.c_str());
+            else
+              c.SetText(text.narrowText.c_str());
           });
         }
       } else if (const auto* label = std::get_if<CellBlock::LabelSST>(&cell.member)) {

@@ -33,7 +33,8 @@ void AppendCodePoint(std::string& out, std::uint32_t code) {
 std::string PercentDecoded(std::string_view text) {
   std::string out;
   for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+    if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+        HexValue(text[i + 2]) >= 0) {
       out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
       i += 2;
     } else {
@@ -118,7 +119,8 @@ class RelationshipsHandler : public XmlHandler {
 };
 
 // The relationships of a part; an absent relationships part has none.
-bool ReadRelationships(ZipArchive& archive, std::string_view part, std::vector<Relationship>& list) {
+bool ReadRelationships(ZipArchive& archive, std::string_view part,
+                       std::vector<Relationship>& list) {
   list.clear();
   const std::int64_t member = archive.Find(RelationshipsPartName(part));
   if (member == ZipArchive::kNoMember) return true;
@@ -132,7 +134,8 @@ struct SheetEntry {
 
 class WorkbookHandler : public SpreadsheetMlHandler {
  public:
-  WorkbookHandler(std::vector<SheetEntry>& sheets, bool& date1904) : sheets_(sheets), date1904_(date1904) {}
+  WorkbookHandler(std::vector<SheetEntry>& sheets, bool& date1904)
+      : sheets_(sheets), date1904_(date1904) {}
 
   void Start(std::string_view name, const char** attributes) override {
     const std::string_view local = LocalName(name);
@@ -149,7 +152,8 @@ class WorkbookHandler : public SpreadsheetMlHandler {
       }
     } else if (local == "workbookPr") {
       const char* value = FindAttribute(attributes, "date1904");
-      date1904_ = value != nullptr && (std::string_view(value) == "1" || std::string_view(value) == "true");
+      date1904_ =
+          value != nullptr && (std::string_view(value) == "1" || std::string_view(value) == "true");
     }
   }
   void EndElement(std::string_view name) override {
@@ -176,8 +180,10 @@ class SharedStringsHandler : public SpreadsheetMlHandler {
       phoneticDepth_ = 0;
       text_.clear();
     } else if (inItem_) {
-      if (local == "rPh") ++phoneticDepth_;
-      else if (local == "t" && phoneticDepth_ == 0) inText_ = true;
+      if (local == "rPh")
+        ++phoneticDepth_;
+      else if (local == "t" && phoneticDepth_ == 0)
+        inText_ = true;
     }
   }
   void EndElement(std::string_view name) override {
@@ -210,7 +216,10 @@ class WorksheetHandler : public SpreadsheetMlHandler {
  public:
   WorksheetHandler(SheetGrid& grid, const std::vector<std::string>& sharedStrings, bool date1904,
                    std::size_t& filledCells)
-      : grid_(grid), sharedStrings_(sharedStrings), date1904_(date1904), filledCells_(filledCells) {}
+      : grid_(grid),
+        sharedStrings_(sharedStrings),
+        date1904_(date1904),
+        filledCells_(filledCells) {}
 
   void Start(std::string_view name, const char** attributes) override {
     const std::string_view local = LocalName(name);
@@ -222,8 +231,10 @@ class WorksheetHandler : public SpreadsheetMlHandler {
       } else if (local == "is") {
         inInline_ = true;
       } else if (inInline_) {
-        if (local == "rPh") ++phoneticDepth_;
-        else if (local == "t" && phoneticDepth_ == 0) inInlineText_ = true;
+        if (local == "rPh")
+          ++phoneticDepth_;
+        else if (local == "t" && phoneticDepth_ == 0)
+          inInlineText_ = true;
       }
       return;
     }
@@ -256,15 +267,26 @@ class WorksheetHandler : public SpreadsheetMlHandler {
   }
 
   void CharacterData(std::string_view text) override {
-    if (inValue_) value_.append(text);
-    else if (inInlineText_) inlineText_.append(text);
+    if (inValue_)
+      value_.append(text);
+    else if (inInlineText_)
+      inlineText_.append(text);
   }
 
   // The extent takes in every listed cell, valued or not.
   void ApplyExtent() { grid_.Extend(extentRows_, extentColumns_); }
 
  private:
-  enum class Type { Number, SharedString, InlineString, FormulaString, Boolean, Error, Date, Unknown };
+  enum class Type {
+    Number,
+    SharedString,
+    InlineString,
+    FormulaString,
+    Boolean,
+    Error,
+    Date,
+    Unknown
+  };
 
   static constexpr std::uint64_t kNoPosition = std::numeric_limits<std::uint64_t>::max();
 
@@ -272,8 +294,10 @@ class WorksheetHandler : public SpreadsheetMlHandler {
     // Rows without a number follow the one before.
     std::uint32_t number = 0;
     const char* r = FindAttribute(attributes, "r");
-    if (r != nullptr && ParseIndex(r, number) && number >= 1) row_ = number - 1;
-    else row_ = row_ == kNoPosition ? 0 : row_ + 1;
+    if (r != nullptr && ParseIndex(r, number) && number >= 1)
+      row_ = number - 1;
+    else
+      row_ = row_ == kNoPosition ? 0 : row_ + 1;
     column_ = kNoPosition;
   }
 
@@ -300,14 +324,22 @@ class WorksheetHandler : public SpreadsheetMlHandler {
     type_ = Type::Number;
     if (const char* t = FindAttribute(attributes, "t")) {
       const std::string_view type = t;
-      if (type == "n") type_ = Type::Number;
-      else if (type == "s") type_ = Type::SharedString;
-      else if (type == "inlineStr") type_ = Type::InlineString;
-      else if (type == "str") type_ = Type::FormulaString;
-      else if (type == "b") type_ = Type::Boolean;
-      else if (type == "e") type_ = Type::Error;
-      else if (type == "d") type_ = Type::Date;
-      else type_ = Type::Unknown;
+      if (type == "n")
+        type_ = Type::Number;
+      else if (type == "s")
+        type_ = Type::SharedString;
+      else if (type == "inlineStr")
+        type_ = Type::InlineString;
+      else if (type == "str")
+        type_ = Type::FormulaString;
+      else if (type == "b")
+        type_ = Type::Boolean;
+      else if (type == "e")
+        type_ = Type::Error;
+      else if (type == "d")
+        type_ = Type::Date;
+      else
+        type_ = Type::Unknown;
     }
   }
 
@@ -329,7 +361,8 @@ class WorksheetHandler : public SpreadsheetMlHandler {
       }
       case Type::SharedString: {
         std::uint32_t index = 0;
-        if (ParseIndex(TrimBlanks(value_), index) && index < sharedStrings_.size() && !sharedStrings_[index].empty()) {
+        if (ParseIndex(TrimBlanks(value_), index) && index < sharedStrings_.size() &&
+            !sharedStrings_[index].empty()) {
           Put(row, column)->SetText(sharedStrings_[index].c_str());
         }
         break;
@@ -343,8 +376,10 @@ class WorksheetHandler : public SpreadsheetMlHandler {
         break;
       case Type::Boolean: {
         const std::string_view value = TrimBlanks(value_);
-        if (value == "1" || value == "true") Put(row, column)->SetInteger(1);
-        else if (value == "0" || value == "false") Put(row, column)->SetInteger(0);
+        if (value == "1" || value == "true")
+          Put(row, column)->SetInteger(1);
+        else if (value == "0" || value == "false")
+          Put(row, column)->SetInteger(0);
         break;
       }
       case Type::Date: {
@@ -460,7 +495,9 @@ bool ReadWorkbook(ZipArchive& archive, std::vector<SheetGrid>& grids, bool first
 
 }  // namespace
 
-bool IsOpcPackage(const ZipArchive& archive) { return archive.Find("[Content_Types].xml") != ZipArchive::kNoMember; }
+bool IsOpcPackage(const ZipArchive& archive) {
+  return archive.Find("[Content_Types].xml") != ZipArchive::kNoMember;
+}
 
 bool ReadXlsxWorkbook(ZipArchive& archive, std::vector<SheetGrid>& grids, bool firstOnly) {
   grids.clear();
@@ -474,7 +511,8 @@ bool ReadXlsxWorkbook(ZipArchive& archive, std::vector<SheetGrid>& grids, bool f
 bool ReadXlsxWorkbook(ByteSpan bytes, std::vector<SheetGrid>& grids, bool firstOnly) {
   grids.clear();
   ZipArchive archive;
-  return archive.Open(bytes) && IsOpcPackage(archive) && ReadXlsxWorkbook(archive, grids, firstOnly);
+  return archive.Open(bytes) && IsOpcPackage(archive) &&
+         ReadXlsxWorkbook(archive, grids, firstOnly);
 }
 
 std::string ResolvePartName(std::string_view sourcePart, std::string_view target) {
@@ -485,7 +523,8 @@ std::string ResolvePartName(std::string_view sourcePart, std::string_view target
     path = std::string(target.substr(1));
   } else {
     const std::size_t slash = sourcePart.rfind('/');
-    path = slash == std::string_view::npos ? std::string() : std::string(sourcePart.substr(0, slash + 1));
+    path = slash == std::string_view::npos ? std::string()
+                                           : std::string(sourcePart.substr(0, slash + 1));
     path += target;
   }
   std::replace(path.begin(), path.end(), '\\', '/');
@@ -514,7 +553,8 @@ std::string ResolvePartName(std::string_view sourcePart, std::string_view target
 
 std::string RelationshipsPartName(std::string_view part) {
   const std::size_t slash = part.rfind('/');
-  const std::string_view folder = slash == std::string_view::npos ? std::string_view() : part.substr(0, slash + 1);
+  const std::string_view folder =
+      slash == std::string_view::npos ? std::string_view() : part.substr(0, slash + 1);
   const std::string_view name = slash == std::string_view::npos ? part : part.substr(slash + 1);
   return std::string(folder) + "_rels/" + std::string(name) + ".rels";
 }
@@ -549,9 +589,12 @@ bool ParseCellReference(std::string_view text, std::uint32_t& row, std::uint32_t
   while (pos < text.size() && pos < 4) {
     const char c = text[pos];
     int digit = 0;
-    if (c >= 'A' && c <= 'Z') digit = c - 'A' + 1;
-    else if (c >= 'a' && c <= 'z') digit = c - 'a' + 1;
-    else break;
+    if (c >= 'A' && c <= 'Z')
+      digit = c - 'A' + 1;
+    else if (c >= 'a' && c <= 'z')
+      digit = c - 'a' + 1;
+    else
+      break;
     letters = letters * 26 + static_cast<std::uint64_t>(digit);
     ++pos;
   }

@@ -9,21 +9,21 @@
 // of the million-row .csv (implies --million). Generated files go to a temporary folder,
 // removed at the end unless --keep names one.
 #include <sys/resource.h>
-#include <time.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #include <xlsxwriter.h>
 #include <zip.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <array>
-#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -59,7 +59,10 @@ Design MakeDesign(int males, int femalesPerMale, int progeny) {
         const double means[3] = {280.0, 26.0, 55.0};
         const double noise[3] = {20.0, 3.0, 6.0};
         for (int t = 0; t < 3; ++t) {
-          row[2 + t] = std::round((means[t] + maleEffect[t] + femaleEffect[t] + noise[t] * normal(random)) * 1000) / 1000;
+          row[2 + t] =
+              std::round((means[t] + maleEffect[t] + femaleEffect[t] + noise[t] * normal(random)) *
+                         1000) /
+              1000;
         }
         design.rows.push_back(row);
       }
@@ -81,7 +84,8 @@ Design ReadCsvDesign(const std::string& path) {
     std::size_t start = 0;
     for (int c = 0; c < 5; ++c) {
       const std::size_t end = line.find_first_of(",;", start);
-      std::string field = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      std::string field =
+          line.substr(start, end == std::string::npos ? std::string::npos : end - start);
       std::replace(field.begin(), field.end(), ',', '.');
       row[c] = std::strtod(field.c_str(), nullptr);
       start = end == std::string::npos ? line.size() : end + 1;
@@ -140,27 +144,31 @@ void WriteOds(const Design& design, const std::string& path) {
     content += "<table:table-row>";
     for (double value : row) {
       const std::string number = Number(value);
-      content += "<table:table-cell office:value-type=\"float\" office:value=\"" + number + "\"><text:p>" + number +
-                 "</text:p></table:table-cell>";
+      content += "<table:table-cell office:value-type=\"float\" office:value=\"" + number +
+                 "\"><text:p>" + number + "</text:p></table:table-cell>";
     }
     content += "</table:table-row>";
   }
-  content += "<table:table-row table:number-rows-repeated=\"" + std::to_string(1048575 - design.rows.size()) +
+  content += "<table:table-row table:number-rows-repeated=\"" +
+             std::to_string(1048575 - design.rows.size()) +
              "\"><table:table-cell table:number-columns-repeated=\"5\"/></table:table-row>"
              "</table:table></office:spreadsheet></office:body></office:document-content>";
   static const char kMimeType[] = "application/vnd.oasis.opendocument.spreadsheet";
   int error = 0;
   zip_t* archive = zip_open(path.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &error);
-  const zip_int64_t mime = zip_file_add(archive, "mimetype", zip_source_buffer(archive, kMimeType, std::strlen(kMimeType), 0), 0);
+  const zip_int64_t mime = zip_file_add(
+      archive, "mimetype", zip_source_buffer(archive, kMimeType, std::strlen(kMimeType), 0), 0);
   zip_set_file_compression(archive, static_cast<zip_uint64_t>(mime), ZIP_CM_STORE, 0);
-  zip_file_add(archive, "content.xml", zip_source_buffer(archive, content.data(), content.size(), 0), 0);
+  zip_file_add(archive, "content.xml",
+               zip_source_buffer(archive, content.data(), content.size(), 0), 0);
   zip_close(archive);
 }
 
 // One import as the Open command does it, the echo written into folder.
 bool Import(const std::string& path, const fs::path& folder) {
   Kalvex::OpenedWorkbook workbook;
-  if (!Kalvex::OpenWorkbook(path.c_str(), workbook, Kalvex::SheetSelection::FirstOnly) || workbook.SheetCount() < 1) {
+  if (!Kalvex::OpenWorkbook(path.c_str(), workbook, Kalvex::SheetSelection::FirstOnly) ||
+      workbook.SheetCount() < 1) {
     return false;
   }
   quorvel::DesignSheet sheet;
@@ -183,7 +191,8 @@ double PeakMegabytes(const char* self, const std::string& path, const fs::path& 
   }
   int status = 0;
   struct rusage usage {};
-  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
   return usage.ru_maxrss * 1024 / 1e6;  // ru_maxrss is in KiB
 }
 
@@ -195,7 +204,8 @@ double ProcessSeconds() {
 
 // Wall-clock and processor time: the machine may be shared, and the processor time of
 // the (single-threaded) import is what it costs when it has a core to itself.
-void Measure(const char* self, const std::string& label, const std::string& path, int repeats, const fs::path& folder) {
+void Measure(const char* self, const std::string& label, const std::string& path, int repeats,
+             const fs::path& folder) {
   std::vector<double> wall;
   std::vector<double> processor;
   for (int k = 0; k < repeats; ++k) {
@@ -208,50 +218,59 @@ void Measure(const char* self, const std::string& label, const std::string& path
     processor.push_back(ProcessSeconds() - startProcessor);
     wall.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
   }
-  std::printf("%-34s %7.1f MB %9.3f s %9.3f s %9.3f s %8.1f MB\n", label.c_str(), fs::file_size(path) / 1e6,
-              Median(wall), *std::min_element(wall.begin(), wall.end()), Median(processor),
-              PeakMegabytes(self, path, folder));
+  std::printf("%-34s %7.1f MB %9.3f s %9.3f s %9.3f s %8.1f MB\n", label.c_str(),
+              fs::file_size(path) / 1e6, Median(wall), *std::min_element(wall.begin(), wall.end()),
+              Median(processor), PeakMegabytes(self, path, folder));
   std::fflush(stdout);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc == 4 && std::strcmp(argv[1], "--import-once") == 0) return Import(argv[2], argv[3]) ? 0 : 1;
+  if (argc == 4 && std::strcmp(argv[1], "--import-once") == 0)
+    return Import(argv[2], argv[3]) ? 0 : 1;
 
   bool million = false;
   bool analyze = false;
   std::string keep;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--million") == 0) million = true;
-    else if (std::strcmp(argv[i], "--analyze") == 0) million = analyze = true;
-    else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) keep = argv[++i];
+    if (std::strcmp(argv[i], "--million") == 0)
+      million = true;
+    else if (std::strcmp(argv[i], "--analyze") == 0)
+      million = analyze = true;
+    else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc)
+      keep = argv[++i];
     else {
       std::fprintf(stderr, "usage: %s [--million] [--analyze] [--keep DIR]\n", argv[0]);
       return 2;
     }
   }
-  const fs::path folder = keep.empty() ? fs::temp_directory_path() / ("quorvel_import_bench_" + std::to_string(getpid()))
+  const fs::path folder = keep.empty() ? fs::temp_directory_path() /
+                                             ("quorvel_import_bench_" + std::to_string(getpid()))
                                        : fs::path(keep);
   fs::create_directories(folder);
   const std::string data = QUORVEL_TEST_DATA;
 
-  std::printf("%-34s %10s %11s %11s %11s %11s\n", "workbook", "file", "wall median", "wall min", "cpu median",
-              "peak RSS");
+  std::printf("%-34s %10s %11s %11s %11s %11s\n", "workbook", "file", "wall median", "wall min",
+              "cpu median", "peak RSS");
   // The 10,000-row fixture: 10,001 rows x 7 columns.
   const Design fixture = ReadCsvDesign(data + "/modern/nested_10000.semicolon.csv");
   WriteOds(fixture, (folder / "nested_10000.ods").string());
-  Measure(argv[0], "nested_10000 .xls (LibreOffice)", data + "/xls/fixtures/nested_10000.lo.xls", 11, folder);
-  Measure(argv[0], "nested_10000 .xlsx (LibreOffice)", data + "/modern/nested_10000.lo.xlsx", 11, folder);
+  Measure(argv[0], "nested_10000 .xls (LibreOffice)", data + "/xls/fixtures/nested_10000.lo.xls",
+          11, folder);
+  Measure(argv[0], "nested_10000 .xlsx (LibreOffice)", data + "/modern/nested_10000.lo.xlsx", 11,
+          folder);
   Measure(argv[0], "nested_10000 .ods", (folder / "nested_10000.ods").string(), 11, folder);
-  Measure(argv[0], "nested_10000 .csv (semicolons)", data + "/modern/nested_10000.semicolon.csv", 11, folder);
+  Measure(argv[0], "nested_10000 .csv (semicolons)", data + "/modern/nested_10000.semicolon.csv",
+          11, folder);
 
   // 60,000 rows x 5 columns: 100 males x 20 females x 30 progeny.
   const Design sixty = MakeDesign(100, 20, 30);
   WriteXlsx(sixty, (folder / "rows_60000.xlsx").string());
   WriteOds(sixty, (folder / "rows_60000.ods").string());
   WriteCsv(sixty, (folder / "rows_60000.csv").string());
-  Measure(argv[0], "60,000 x 5 .xlsx (libxlsxwriter)", (folder / "rows_60000.xlsx").string(), 11, folder);
+  Measure(argv[0], "60,000 x 5 .xlsx (libxlsxwriter)", (folder / "rows_60000.xlsx").string(), 11,
+          folder);
   Measure(argv[0], "60,000 x 5 .ods", (folder / "rows_60000.ods").string(), 11, folder);
   Measure(argv[0], "60,000 x 5 .csv", (folder / "rows_60000.csv").string(), 11, folder);
 
@@ -260,19 +279,24 @@ int main(int argc, char** argv) {
     const Design big = MakeDesign(100, 50, 200);
     WriteXlsx(big, (folder / "rows_1000000.xlsx").string());
     WriteCsv(big, (folder / "rows_1000000.csv").string());
-    Measure(argv[0], "1,000,000 x 5 .xlsx (libxlsxwriter)", (folder / "rows_1000000.xlsx").string(), 3, folder);
+    Measure(argv[0], "1,000,000 x 5 .xlsx (libxlsxwriter)", (folder / "rows_1000000.xlsx").string(),
+            3, folder);
     Measure(argv[0], "1,000,000 x 5 .csv", (folder / "rows_1000000.csv").string(), 3, folder);
   }
 #ifdef QUORVEL_CLI
   if (analyze) {
     // The whole nested-model run of the command-line program, report written.
-    const std::string command = std::string("\"") + QUORVEL_CLI + "\" analyze \"" + (folder / "rows_1000000.csv").string() +
-                                "\" --output-dir \"" + folder.string() + "\" > /dev/null";
+    const std::string command = std::string("\"") + QUORVEL_CLI + "\" analyze \"" +
+                                (folder / "rows_1000000.csv").string() + "\" --output-dir \"" +
+                                folder.string() + "\" > /dev/null";
     const auto start = std::chrono::steady_clock::now();
     const int status = std::system(command.c_str());
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("\nquorvel-cli analyze of the 1,000,000-row .csv (model 3, 3 traits): %.1f s, exit status %d\n", seconds,
-                WEXITSTATUS(status));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf(
+        "\nquorvel-cli analyze of the 1,000,000-row .csv (model 3, 3 traits): %.1f s, exit status "
+        "%d\n",
+        seconds, WEXITSTATUS(status));
   }
 #else
   if (analyze) std::printf("\n(no quorvel-cli in this build: the analysis is not timed)\n");

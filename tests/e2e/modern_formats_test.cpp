@@ -38,7 +38,8 @@ std::string XlsOf(const std::string& dataSet) {
   std::vector<std::string> books;
   for (const auto& entry : fs::directory_iterator(kXls)) {
     const std::string name = entry.path().filename().string();
-    if (entry.path().extension() == ".xls" && DataSet(name) == dataSet) books.push_back(entry.path().string());
+    if (entry.path().extension() == ".xls" && DataSet(name) == dataSet)
+      books.push_back(entry.path().string());
   }
   std::sort(books.begin(), books.end());
   return books.empty() ? std::string() : books.front();
@@ -47,7 +48,8 @@ std::string XlsOf(const std::string& dataSet) {
 // The independent report of the data set, if it has one.
 std::string GoldenReport(const std::string& dataSet) {
   for (const auto& entry : fs::directory_iterator(std::string(QUORVEL_GOLDEN_DIR) + "/expected")) {
-    if (entry.path().filename().string().rfind(dataSet + ".model", 0) == 0) return entry.path().string();
+    if (entry.path().filename().string().rfind(dataSet + ".model", 0) == 0)
+      return entry.path().string();
   }
   return std::string();
 }
@@ -62,16 +64,17 @@ class ModernFormats : public ::testing::TestWithParam<std::string> {
  protected:
   // Imports (and, when accepted, analyses) a workbook in a folder of its own.
   static Outcome Run(const std::string& workbook, const std::string& tag) {
-    const fs::path folder =
-        fs::path(::testing::TempDir()) / ("modern_formats_" + std::to_string(::getpid()) + "_" + tag);
+    const fs::path folder = fs::path(::testing::TempDir()) /
+                            ("modern_formats_" + std::to_string(::getpid()) + "_" + tag);
     fs::remove_all(folder);
     fs::create_directories(folder / "out");
     Outcome outcome;
-    outcome.import = testing::RunCli(QUORVEL_CLI, {"import", workbook, "--output-dir", (folder / "out").string()}, folder);
+    outcome.import = testing::RunCli(
+        QUORVEL_CLI, {"import", workbook, "--output-dir", (folder / "out").string()}, folder);
     if (outcome.import.exitCode == 0) {
       outcome.echo = testing::ReadFile((folder / "out" / "tmp.txt").string());
-      outcome.analysis =
-          testing::RunCli(QUORVEL_CLI, {"analyze", workbook, "--output-dir", (folder / "out").string()}, folder);
+      outcome.analysis = testing::RunCli(
+          QUORVEL_CLI, {"analyze", workbook, "--output-dir", (folder / "out").string()}, folder);
     }
     fs::remove_all(folder);
     return outcome;
@@ -81,7 +84,8 @@ class ModernFormats : public ::testing::TestWithParam<std::string> {
   static const Outcome& XlsOutcome(const std::string& dataSet) {
     static std::map<std::string, Outcome> cache;
     auto found = cache.find(dataSet);
-    if (found == cache.end()) found = cache.emplace(dataSet, Run(XlsOf(dataSet), dataSet + "_xls")).first;
+    if (found == cache.end())
+      found = cache.emplace(dataSet, Run(XlsOf(dataSet), dataSet + "_xls")).first;
     return found->second;
   }
 };
@@ -110,7 +114,8 @@ TEST_P(ModernFormats, GiveTheOutcomeOfTheirXls) {
   if (dataSet == "wide_ascii_header") {
     // The .xls refuses its header stored as 16-bit strings; this file holds plain "Male".
     ASSERT_EQ(actual.import.exitCode, 0) << actual.import.err;
-    EXPECT_EQ(actual.echo, testing::ReadFile(std::string(QUORVEL_GOLDEN_DIR) + "/echo/wide_ascii_header.tmp.txt"));
+    EXPECT_EQ(actual.echo, testing::ReadFile(std::string(QUORVEL_GOLDEN_DIR) +
+                                             "/echo/wide_ascii_header.tmp.txt"));
     EXPECT_EQ(actual.analysis.exitCode, 0);
     return;
   }
@@ -137,7 +142,8 @@ TEST_P(ModernFormats, GiveTheOutcomeOfTheirXls) {
 INSTANTIATE_TEST_SUITE_P(Fixtures, ModernFormats, ::testing::ValuesIn(ModernFiles()),
                          [](const ::testing::TestParamInfo<std::string>& param) {
                            std::string name = param.param;
-                           for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return name;
                          });
 

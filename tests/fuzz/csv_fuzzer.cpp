@@ -7,6 +7,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Kalvex::SheetGrid grid(Kalvex::SheetGrid::kLargeMaxRows, Kalvex::SheetGrid::kLargeMaxColumns);
-  if (Kalvex::ReadDelimitedText(Kalvex::ByteSpan(data, size), grid)) quorvel::fuzzing::CheckGrid(grid);
+  if (Kalvex::ReadDelimitedText(Kalvex::ByteSpan(data, size), grid))
+    quorvel::fuzzing::CheckGrid(grid);
   return 0;
 }

@@ -17,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     const std::string content(reinterpret_cast<const char*>(data), size);
     const quorvel::testing::Bytes file = quorvel::testing::BuildZip(
-        {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", true}, {"content.xml", content, true}});
+        {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", true},
+         {"content.xml", content, true}});
     Kalvex::ReadOdsWorkbook(Kalvex::ByteSpan(file), grids);
   }
   for (const Kalvex::SheetGrid& grid : grids) quorvel::fuzzing::CheckGrid(grid);

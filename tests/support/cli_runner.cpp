@@ -11,13 +11,16 @@ extern char** environ;
 
 namespace quorvel::testing {
 
-CliResult RunCli(const std::string& cli, const std::vector<std::string>& args, const std::filesystem::path& scratch) {
+CliResult RunCli(const std::string& cli, const std::vector<std::string>& args,
+                 const std::filesystem::path& scratch) {
   const std::filesystem::path outFile = scratch / "stdout";
   const std::filesystem::path errFile = scratch / "stderr";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
 
   std::vector<std::string> argStrings{cli};
   argStrings.insert(argStrings.end(), args.begin(), args.end());
@@ -28,7 +31,8 @@ CliResult RunCli(const std::string& cli, const std::vector<std::string>& args, c
   std::vector<std::string> envStrings{"SOURCE_DATE_EPOCH=0", "TZ=UTC", "LC_ALL=C"};
   for (char** e = environ; *e != nullptr; ++e) {
     const std::string entry = *e;
-    if (entry.rfind("SOURCE_DATE_EPOCH=", 0) != 0 && entry.rfind("TZ=", 0) != 0 && entry.rfind("LC_ALL=", 0) != 0) {
+    if (entry.rfind("SOURCE_DATE_EPOCH=", 0) != 0 && entry.rfind("TZ=", 0) != 0 &&
+        entry.rfind("LC_ALL=", 0) != 0) {
       envStrings.push_back(entry);
     }
   }

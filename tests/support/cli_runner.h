@@ -15,6 +15,7 @@ struct CliResult {
 };
 
 // Runs `cli` with `args`; the captured streams go through files in `scratch`.
-CliResult RunCli(const std::string& cli, const std::vector<std::string>& args, const std::filesystem::path& scratch);
+CliResult RunCli(const std::string& cli, const std::vector<std::string>& args,
+                 const std::filesystem::path& scratch);
 
 }  // namespace quorvel::testing

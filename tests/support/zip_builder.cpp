@@ -18,9 +18,11 @@ Bytes BuildZip(const std::vector<ZipMember>& members) {
   if (archive == nullptr) throw std::runtime_error("zip open");
   for (const ZipMember& member : members) {
     zip_source_t* data = zip_source_buffer(archive, member.data.data(), member.data.size(), 0);
-    const zip_int64_t index = zip_file_add(archive, member.name.c_str(), data, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
+    const zip_int64_t index =
+        zip_file_add(archive, member.name.c_str(), data, ZIP_FL_ENC_UTF_8 | ZIP_FL_OVERWRITE);
     if (index < 0) throw std::runtime_error("zip add " + member.name);
-    if (member.stored) zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
+    if (member.stored)
+      zip_set_file_compression(archive, static_cast<zip_uint64_t>(index), ZIP_CM_STORE, 0);
   }
   if (zip_close(archive) != 0) throw std::runtime_error("zip close");
   zip_error_fini(&error);
@@ -40,37 +42,49 @@ std::string WorksheetXml(const std::string& rows) {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
          "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
          "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
-         "<sheetData>" + rows + "</sheetData></worksheet>";
+         "<sheetData>" +
+         rows + "</sheetData></worksheet>";
 }
 
 Bytes MinimalXlsx(const std::vector<std::string>& sheetXmls, const std::string& sharedStringsXml,
                   const std::string& workbookPr) {
   const std::string relNs = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
   std::string sheets;
-  std::string rels = "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+  std::string rels =
+      "<?xml version=\"1.0\"?><Relationships "
+      "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
   std::vector<ZipMember> members;
   members.push_back({"[Content_Types].xml",
-                     "<?xml version=\"1.0\"?><Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
+                     "<?xml version=\"1.0\"?><Types "
+                     "xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
                      "<Default Extension=\"xml\" ContentType=\"application/xml\"/></Types>"});
   members.push_back({"_rels/.rels",
-                     "<?xml version=\"1.0\"?><Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                     "<Relationship Id=\"rId1\" Type=\"" + relNs + "/officeDocument\" Target=\"xl/workbook.xml\"/>"
-                     "</Relationships>"});
+                     "<?xml version=\"1.0\"?><Relationships "
+                     "xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+                     "<Relationship Id=\"rId1\" Type=\"" +
+                         relNs +
+                         "/officeDocument\" Target=\"xl/workbook.xml\"/>"
+                         "</Relationships>"});
   for (std::size_t i = 0; i < sheetXmls.size(); ++i) {
     const std::string n = std::to_string(i + 1);
     sheets += "<sheet name=\"Sheet" + n + "\" sheetId=\"" + n + "\" r:id=\"rId" + n + "\"/>";
-    rels += "<Relationship Id=\"rId" + n + "\" Type=\"" + relNs + "/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
+    rels += "<Relationship Id=\"rId" + n + "\" Type=\"" + relNs +
+            "/worksheet\" Target=\"worksheets/sheet" + n + ".xml\"/>";
     members.push_back({"xl/worksheets/sheet" + n + ".xml", sheetXmls[i]});
   }
   if (!sharedStringsXml.empty()) {
-    rels += "<Relationship Id=\"rIdS\" Type=\"" + relNs + "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
+    rels += "<Relationship Id=\"rIdS\" Type=\"" + relNs +
+            "/sharedStrings\" Target=\"sharedStrings.xml\"/>";
     members.push_back({"xl/sharedStrings.xml", sharedStringsXml});
   }
   rels += "</Relationships>";
   members.push_back({"xl/_rels/workbook.xml.rels", rels});
   members.push_back({"xl/workbook.xml",
-                     "<?xml version=\"1.0\"?><workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                     "xmlns:r=\"" + relNs + "\">" + workbookPr + "<sheets>" + sheets + "</sheets></workbook>"});
+                     "<?xml version=\"1.0\"?><workbook "
+                     "xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                     "xmlns:r=\"" +
+                         relNs + "\">" + workbookPr + "<sheets>" + sheets +
+                         "</sheets></workbook>"});
   return BuildZip(members);
 }
 
@@ -82,9 +96,10 @@ Bytes MinimalOds(const std::string& tables, const std::string& beforeTables) {
       "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" "
       "xmlns:draw=\"urn:oasis:names:tc:opendocument:xmlns:drawing:1.0\" "
       "xmlns:dc=\"http://purl.org/dc/elements/1.1/\" "
-      "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\" office:version=\"1.3\">"
-      "<office:body><office:spreadsheet>" + beforeTables + tables +
-      "</office:spreadsheet></office:body></office:document-content>";
+      "xmlns:calcext=\"urn:org:documentfoundation:names:experimental:calc:xmlns:calcext:1.0\" "
+      "office:version=\"1.3\">"
+      "<office:body><office:spreadsheet>" +
+      beforeTables + tables + "</office:spreadsheet></office:body></office:document-content>";
   return BuildZip({{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", true},
                    {"META-INF/manifest.xml", "<?xml version=\"1.0\"?><manifest/>"},
                    {"content.xml", content}});

@@ -22,8 +22,8 @@ Bytes BuildZip(const std::vector<ZipMember>& members);
 // workbook listing them in order, and the shared strings part when sharedStringsXml is
 // not empty. workbookPr is put into the workbook as it stands (e.g. "<workbookPr
 // date1904=\"1\"/>").
-Bytes MinimalXlsx(const std::vector<std::string>& sheetXmls, const std::string& sharedStringsXml = "",
-                  const std::string& workbookPr = "");
+Bytes MinimalXlsx(const std::vector<std::string>& sheetXmls,
+                  const std::string& sharedStringsXml = "", const std::string& workbookPr = "");
 
 // The worksheet part around the given rows ("<row>...</row>...").
 std::string WorksheetXml(const std::string& rows);

@@ -10,15 +10,16 @@ namespace {
 
 TEST(DecimalNumber, TheCLocaleFormOnlyWithBlanksAroundIt) {
   const std::pair<const char*, double> numbers[] = {
-      {"305.508", 305.508}, {" -12 ", -12.0}, {"+4", 4.0},        {"\t.5", 0.5},
+      {"305.508", 305.508}, {" -12 ", -12.0}, {"+4", 4.0},         {"\t.5", 0.5},
       {"5.", 5.0},          {"1e3", 1000.0},  {"-2.5E-2", -0.025}, {"0", 0.0}};
   for (const auto& [text, expected] : numbers) {
     double value = -1.0;
     EXPECT_TRUE(ParseDecimalNumber(text, value)) << text;
     EXPECT_EQ(value, expected) << text;
   }
-  for (const char* text : {"", " ", "inf", "-inf", "nan", "NaN", "infinity", "0x1A", "1,5", "1 000", "1e999",
-                           "--1", "+-1", "12a", "1.2.3", "e5", ".", "-", "50%", "TRUE"}) {
+  for (const char* text :
+       {"",      " ",   "inf", "-inf", "nan",   "NaN", "infinity", "0x1A", "1,5", "1 000",
+        "1e999", "--1", "+-1", "12a",  "1.2.3", "e5",  ".",        "-",    "50%", "TRUE"}) {
     double value = 7.0;
     EXPECT_FALSE(ParseDecimalNumber(text, value)) << text;
     EXPECT_EQ(value, 7.0) << text;
@@ -40,8 +41,8 @@ TEST(IsoDates, SerialsCountDaysFromTheBaseWithTheTimeAsAFraction) {
   EXPECT_EQ(serial, -1.0);
   ASSERT_TRUE(IsoDateTimeToSerial("1904-01-02", CivilDate{1904, 1, 1}, serial));
   EXPECT_EQ(serial, 1.0);
-  for (const char* text : {"2019-02-29", "2019-13-01", "2019-1-01", "2019-01-01T25:00", "2019-01-01T10",
-                           "2019-01-01x", "01/02/2019", ""}) {
+  for (const char* text : {"2019-02-29", "2019-13-01", "2019-1-01", "2019-01-01T25:00",
+                           "2019-01-01T10", "2019-01-01x", "01/02/2019", ""}) {
     EXPECT_FALSE(IsoDateTimeToSerial(text, excel, serial)) << text;
   }
   CivilDate date;

@@ -33,13 +33,14 @@ TEST(DelimitedText, SeparatorComesFromTheFirstLine) {
   EXPECT_EQ(DetectSeparator("Male,Female,Trait1\n1;2;3;4;5"), ',');
   EXPECT_EQ(DetectSeparator("Male;Female;Trait1\n1,5;2,5;3"), ';');
   EXPECT_EQ(DetectSeparator("Male\tFemale\tTrait1,x\n"), '\t');
-  EXPECT_EQ(DetectSeparator("\"a;b;c\",d\n"), ',');     // quoted separators do not count
-  EXPECT_EQ(DetectSeparator("a;b,c\n"), ';');            // a tie goes to ';'
+  EXPECT_EQ(DetectSeparator("\"a;b;c\",d\n"), ',');  // quoted separators do not count
+  EXPECT_EQ(DetectSeparator("a;b,c\n"), ';');        // a tie goes to ';'
   EXPECT_EQ(DetectSeparator("single\n1,2,3"), ',');
 }
 
 TEST(DelimitedText, NumbersTextsAndEmptyFields) {
-  const SheetGrid grid = Read("Male,Female,Trait1,Note\n 7 ,4,-2.5e1,n.a.\n3,,\"12.5\",\"\"\n,  ,1e999, x \n");
+  const SheetGrid grid =
+      Read("Male,Female,Trait1,Note\n 7 ,4,-2.5e1,n.a.\n3,,\"12.5\",\"\"\n,  ,1e999, x \n");
   EXPECT_EQ(grid.RowCount(), 4u);
   EXPECT_EQ(grid.ColumnCount(), 4u);
   EXPECT_EQ(TextAt(grid, 0, 3), "Note");
@@ -47,11 +48,11 @@ TEST(DelimitedText, NumbersTextsAndEmptyFields) {
   EXPECT_EQ(RealAt(grid, 1, 2), -25.0);
   EXPECT_EQ(TextAt(grid, 1, 3), "n.a.");
   EXPECT_EQ(grid.CellAt(2, 1)->Kind(), CellKind::Empty);
-  EXPECT_EQ(RealAt(grid, 2, 2), 12.5);                 // quoted numbers are numbers
+  EXPECT_EQ(RealAt(grid, 2, 2), 12.5);                    // quoted numbers are numbers
   EXPECT_EQ(grid.CellAt(2, 3)->Kind(), CellKind::Empty);  // "" is empty
   EXPECT_EQ(grid.CellAt(3, 1)->Kind(), CellKind::Empty);  // blanks only
-  EXPECT_EQ(TextAt(grid, 3, 2), "1e999");              // out of range: text
-  EXPECT_EQ(TextAt(grid, 3, 3), " x ");                // text keeps its blanks
+  EXPECT_EQ(TextAt(grid, 3, 2), "1e999");                 // out of range: text
+  EXPECT_EQ(TextAt(grid, 3, 3), " x ");                   // text keeps its blanks
 }
 
 TEST(DelimitedText, SemicolonsAllowDecimalCommas) {
@@ -65,7 +66,8 @@ TEST(DelimitedText, SemicolonsAllowDecimalCommas) {
 }
 
 TEST(DelimitedText, QuotingAsRfc4180WithLineEndsOfEveryKind) {
-  const SheetGrid grid = Read("\"a,b\",\"say \"\"hi\"\"\",\"two\r\nlines\"\rnext\n\"x\"tail,last\n\"open");
+  const SheetGrid grid =
+      Read("\"a,b\",\"say \"\"hi\"\"\",\"two\r\nlines\"\rnext\n\"x\"tail,last\n\"open");
   EXPECT_EQ(TextAt(grid, 0, 0), "a,b");
   EXPECT_EQ(TextAt(grid, 0, 1), "say \"hi\"");
   EXPECT_EQ(TextAt(grid, 0, 2), "two\r\nlines");
@@ -104,9 +106,11 @@ TEST(DelimitedText, EncodingsAreRecognised) {
 
 TEST(DelimitedText, BinaryAndMarkupAreNotText) {
   SheetGrid grid(SheetGrid::kLargeMaxRows, SheetGrid::kLargeMaxColumns);
-  for (const std::string& bytes : {std::string("Male,Female\n1,\0", 15), std::string("\x01\x02\x03"),
-                                   std::string("a\x1B[0m"), std::string("  <?xml version=\"1.0\"?><a/>"),
-                                   std::string("<!DOCTYPE html><html>"), std::string("\x7F" "ELF")}) {
+  for (const std::string& bytes :
+       {std::string("Male,Female\n1,\0", 15), std::string("\x01\x02\x03"), std::string("a\x1B[0m"),
+        std::string("  <?xml version=\"1.0\"?><a/>"), std::string("<!DOCTYPE html><html>"),
+        std::string("\x7F"
+                    "ELF")}) {
     EXPECT_FALSE(ReadDelimitedText(Span(bytes), grid)) << bytes;
     EXPECT_EQ(grid.RowCount(), 0u);
   }

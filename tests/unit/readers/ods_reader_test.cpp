@@ -26,28 +26,38 @@ std::string TextAt(const SheetGrid& grid, std::uint32_t row, std::uint32_t colum
   return text != nullptr ? text : "<not text>";
 }
 
-std::string Table(const std::string& rows) { return "<table:table table:name=\"T\">" + rows + "</table:table>"; }
+std::string Table(const std::string& rows) {
+  return "<table:table table:name=\"T\">" + rows + "</table:table>";
+}
 
 TEST(Ods, ValueTypesGiveTheCellKindsOfXls) {
   const std::vector<SheetGrid> grids = Read(MinimalOds(Table(
       "<table:table-column table:number-columns-repeated=\"9\"/>"
       "<table:table-row>"
-      "<table:table-cell office:value-type=\"float\" office:value=\"305.508\"><text:p>305,51</text:p></table:table-cell>"
+      "<table:table-cell office:value-type=\"float\" "
+      "office:value=\"305.508\"><text:p>305,51</text:p></table:table-cell>"
       "<table:table-cell office:value-type=\"percentage\" office:value=\"0.25\"/>"
-      "<table:table-cell office:value-type=\"currency\" office:currency=\"EUR\" office:value=\"-3\"/>"
+      "<table:table-cell office:value-type=\"currency\" office:currency=\"EUR\" "
+      "office:value=\"-3\"/>"
       "<table:table-cell office:value-type=\"date\" office:date-value=\"2019-03-01T18:00:00\"/>"
       "<table:table-cell office:value-type=\"time\" office:time-value=\"PT06H00M00S\"/>"
       "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"true\"/>"
       "<table:table-cell office:value-type=\"boolean\" office:boolean-value=\"false\"/>"
-      "<table:table-cell table:formula=\"of:=[.A1]*2\" office:value-type=\"float\" office:value=\"611\"/>"
-      "<table:table-cell table:formula=\"of:=1/0\" office:value-type=\"float\" office:value=\"0\" calcext:value-type=\"error\"/>"
+      "<table:table-cell table:formula=\"of:=[.A1]*2\" office:value-type=\"float\" "
+      "office:value=\"611\"/>"
+      "<table:table-cell table:formula=\"of:=1/0\" office:value-type=\"float\" office:value=\"0\" "
+      "calcext:value-type=\"error\"/>"
       "</table:table-row>"
       "<table:table-row>"
-      "<table:table-cell office:value-type=\"string\"><text:p>two  <text:s text:c=\"3\"/>x<text:tab/>y"
-      "<text:line-break/><text:span>z</text:span></text:p><text:p>second</text:p></table:table-cell>"
-      "<table:table-cell office:value-type=\"string\"><office:annotation><dc:creator>me</dc:creator>"
+      "<table:table-cell office:value-type=\"string\"><text:p>two  <text:s "
+      "text:c=\"3\"/>x<text:tab/>y"
+      "<text:line-break/><text:span>z</text:span></text:p><text:p>second</text:p></"
+      "table:table-cell>"
+      "<table:table-cell "
+      "office:value-type=\"string\"><office:annotation><dc:creator>me</dc:creator>"
       "<text:p>a note</text:p></office:annotation><text:p>shown</text:p></table:table-cell>"
-      "<table:table-cell office:value-type=\"string\"><draw:frame><draw:text-box><text:p>drawn</text:p>"
+      "<table:table-cell "
+      "office:value-type=\"string\"><draw:frame><draw:text-box><text:p>drawn</text:p>"
       "</draw:text-box></draw:frame></table:table-cell>"
       "<table:table-cell office:value-type=\"string\" office:string-value=\"from attribute\"/>"
       "<table:table-cell office:value-type=\"string\"><text:p/></table:table-cell>"
@@ -80,16 +90,21 @@ TEST(Ods, ValueTypesGiveTheCellKindsOfXls) {
 // What a spreadsheet program writes after the data costs nothing; repeated values are
 // written once per repetition.
 TEST(Ods, RepetitionIsExpandedOnlyWhereCellsHoldValues) {
-  const std::vector<SheetGrid> grids = Read(MinimalOds(Table(
-      "<table:table-row table:number-rows-repeated=\"2\">"
-      "<table:table-cell table:number-columns-repeated=\"2\" office:value-type=\"float\" office:value=\"1\"/>"
-      "<table:table-cell table:number-columns-repeated=\"16000\"/>"
-      "<table:table-cell office:value-type=\"string\"><text:p>end</text:p></table:table-cell></table:table-row>"
-      "<table:table-row table:number-rows-repeated=\"1048570\"><table:table-cell table:number-columns-repeated=\"16384\"/>"
-      "</table:table-row>"
-      "<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"9\"/></table:table-row>"
-      "<table:table-row table:number-rows-repeated=\"1000\"><table:table-cell office:value-type=\"float\" office:value=\"5\"/>"
-      "</table:table-row>")));
+  const std::vector<SheetGrid> grids = Read(MinimalOds(
+      Table("<table:table-row table:number-rows-repeated=\"2\">"
+            "<table:table-cell table:number-columns-repeated=\"2\" office:value-type=\"float\" "
+            "office:value=\"1\"/>"
+            "<table:table-cell table:number-columns-repeated=\"16000\"/>"
+            "<table:table-cell "
+            "office:value-type=\"string\"><text:p>end</text:p></table:table-cell></table:table-row>"
+            "<table:table-row table:number-rows-repeated=\"1048570\"><table:table-cell "
+            "table:number-columns-repeated=\"16384\"/>"
+            "</table:table-row>"
+            "<table:table-row><table:table-cell office:value-type=\"float\" "
+            "office:value=\"9\"/></table:table-row>"
+            "<table:table-row table:number-rows-repeated=\"1000\"><table:table-cell "
+            "office:value-type=\"float\" office:value=\"5\"/>"
+            "</table:table-row>")));
   const SheetGrid& grid = grids.at(0);
   EXPECT_EQ(grid.CellAt(1, 1)->RealValue(), 1.0);
   EXPECT_EQ(TextAt(grid, 1, 16002), "end");
@@ -102,13 +117,20 @@ TEST(Ods, RepetitionIsExpandedOnlyWhereCellsHoldValues) {
 
 TEST(Ods, TablesAndTheNullDate) {
   const std::string twoTables =
-      Table("<table:table-row><table:table-cell office:value-type=\"date\" office:date-value=\"1904-01-03\"/>"
-            "</table:table-row>") +
-      Table("<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"2\"><table:table>"
-            "<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"3\"/></table:table-row>"
-            "</table:table></table:table-cell></table:table-row>");
-  const std::vector<SheetGrid> grids = Read(MinimalOds(
-      twoTables, "<table:calculation-settings><table:null-date table:date-value=\"1904-01-01\"/></table:calculation-settings>"));
+      Table(
+          "<table:table-row><table:table-cell office:value-type=\"date\" "
+          "office:date-value=\"1904-01-03\"/>"
+          "</table:table-row>") +
+      Table(
+          "<table:table-row><table:table-cell office:value-type=\"float\" "
+          "office:value=\"2\"><table:table>"
+          "<table:table-row><table:table-cell office:value-type=\"float\" "
+          "office:value=\"3\"/></table:table-row>"
+          "</table:table></table:table-cell></table:table-row>");
+  const std::vector<SheetGrid> grids =
+      Read(MinimalOds(twoTables,
+                      "<table:calculation-settings><table:null-date "
+                      "table:date-value=\"1904-01-01\"/></table:calculation-settings>"));
   ASSERT_EQ(grids.size(), 2u);  // the table inside a cell is no worksheet
   EXPECT_EQ(grids[0].CellAt(0, 0)->RealValue(), 2.0);
   EXPECT_EQ(grids[1].CellAt(0, 0)->RealValue(), 2.0);
@@ -126,15 +148,18 @@ TEST(Ods, TablesAndTheNullDate) {
 
 // A few bytes that repeat a value over the whole sheet are refused, not expanded.
 TEST(Ods, TooManyFilledCellsAreRefused) {
-  Read(MinimalOds(Table(
-           "<table:table-row table:number-rows-repeated=\"1048576\">"
-           "<table:table-cell table:number-columns-repeated=\"16384\" office:value-type=\"float\" office:value=\"1\"/>"
-           "</table:table-row>")),
+  Read(MinimalOds(Table("<table:table-row table:number-rows-repeated=\"1048576\">"
+                        "<table:table-cell table:number-columns-repeated=\"16384\" "
+                        "office:value-type=\"float\" office:value=\"1\"/>"
+                        "</table:table-row>")),
        false);
-  Read(MinimalOds(Table("<table:table-row><table:table-cell office:value-type=\"string\"><text:p>"
-                        "<text:s text:c=\"4000000000\"/></text:p></table:table-cell></table:table-row>")));
+  Read(MinimalOds(
+      Table("<table:table-row><table:table-cell office:value-type=\"string\"><text:p>"
+            "<text:s text:c=\"4000000000\"/></text:p></table:table-cell></table:table-row>")));
   Read(MinimalOds(Table("<table:table-row>")), false);  // not well-formed
-  Read(quorvel::testing::BuildZip({{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", true}}), false);
+  Read(quorvel::testing::BuildZip(
+           {{"mimetype", "application/vnd.oasis.opendocument.spreadsheet", true}}),
+       false);
 }
 
 }  // namespace

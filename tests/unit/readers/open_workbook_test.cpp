@@ -31,11 +31,14 @@ class OpenWorkbookTest : public ::testing::Test {
 
   fs::path Write(const std::string& name, const Bytes& bytes) {
     const fs::path path = folder_ / name;
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
   }
-  fs::path Write(const std::string& name, const std::string& text) { return Write(name, Bytes(text.begin(), text.end())); }
+  fs::path Write(const std::string& name, const std::string& text) {
+    return Write(name, Bytes(text.begin(), text.end()));
+  }
 
   fs::path folder_;
 };
@@ -48,9 +51,10 @@ TEST_F(OpenWorkbookTest, TheContentChoosesTheReader) {
     WorkbookFormat format;
   } cases[] = {
       {Write("book.csv", quorvel::testing::MinimalXlsx({sheet, sheet})), WorkbookFormat::Xlsx},
-      {Write("book.xls", quorvel::testing::MinimalOds("<table:table><table:table-row><table:table-cell "
-                                                      "office:value-type=\"float\" office:value=\"1\"/>"
-                                                      "</table:table-row></table:table>")),
+      {Write("book.xls",
+             quorvel::testing::MinimalOds("<table:table><table:table-row><table:table-cell "
+                                          "office:value-type=\"float\" office:value=\"1\"/>"
+                                          "</table:table-row></table:table>")),
        WorkbookFormat::Ods},
       {Write("book.ods", std::string("a;b\n1;2,5\n")), WorkbookFormat::DelimitedText},
   };
@@ -81,10 +85,11 @@ TEST_F(OpenWorkbookTest, DamagedAndForeignFilesAreRefused) {
   Bytes ole2 = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
   ole2.resize(2048, 0);
   const fs::path files[] = {
-      Write("ole2.xls", ole2),                                                     // no compound document
-      Write("other.zip", quorvel::testing::BuildZip({{"readme.txt", "hello"}})),   // a zip of neither package
-      Write("cut.xlsx", Bytes{'P', 'K', 3, 4, 20, 0, 0, 0}),                      // a damaged zip
-      Write("binary.csv", Bytes{0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0}),            // not text
+      Write("ole2.xls", ole2),  // no compound document
+      Write("other.zip",
+            quorvel::testing::BuildZip({{"readme.txt", "hello"}})),  // a zip of neither package
+      Write("cut.xlsx", Bytes{'P', 'K', 3, 4, 20, 0, 0, 0}),         // a damaged zip
+      Write("binary.csv", Bytes{0x7F, 'E', 'L', 'F', 2, 1, 1, 0, 0, 0}),  // not text
       Write("page.csv", std::string("<!DOCTYPE html><html><body>Male,Female</body></html>")),
       folder_ / "does-not-exist.xlsx",
   };

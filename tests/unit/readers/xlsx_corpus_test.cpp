@@ -24,21 +24,28 @@ const std::string kFolder = std::string(QUORVEL_TEST_DATA) + "/xlsx";
 
 std::vector<std::string> CorpusFiles() {
   std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(kFolder + "/corpus")) names.push_back(entry.path().filename().string());
+  for (const auto& entry : fs::directory_iterator(kFolder + "/corpus"))
+    names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
   return names;
 }
 
-using Cells = std::map<std::pair<std::uint32_t, std::uint32_t>, std::pair<std::string, std::string>>;
+using Cells =
+    std::map<std::pair<std::uint32_t, std::uint32_t>, std::pair<std::string, std::string>>;
 
 std::string Escaped(std::string_view text) {
   std::string out;
   for (const char c : text) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out += c;
   }
   return out;
 }
@@ -62,15 +69,21 @@ Cells Actual(const SheetGrid& grid) {
   Cells cells;
   grid.ForEachStoredCell([&cells](std::uint32_t row, std::uint32_t column, const CellValue& cell) {
     switch (cell.Kind()) {
-      case CellKind::Integer: cells[{row, column}] = {"Integer", std::to_string(cell.IntegerValue())}; break;
+      case CellKind::Integer:
+        cells[{row, column}] = {"Integer", std::to_string(cell.IntegerValue())};
+        break;
       case CellKind::Real: {
         char number[40];
         std::snprintf(number, sizeof number, "%.17g", cell.RealValue());
         cells[{row, column}] = {"Real", number};
         break;
       }
-      case CellKind::Text: cells[{row, column}] = {"Text", Escaped(cell.TextValue())}; break;
-      default: cells[{row, column}] = {"other", ""}; break;
+      case CellKind::Text:
+        cells[{row, column}] = {"Text", Escaped(cell.TextValue())};
+        break;
+      default:
+        cells[{row, column}] = {"other", ""};
+        break;
     }
   });
   return cells;
@@ -92,7 +105,8 @@ TEST_P(XlsxCorpus, IsReadAsTheIndependentReaderSeesItOrRefused) {
   const std::string stem = name.substr(0, name.rfind('.'));
   const std::string expected = quorvel::testing::ReadFile(kFolder + "/expected/" + stem + ".txt");
   OpenedWorkbook workbook;
-  const bool opened = OpenWorkbook((kFolder + "/corpus/" + name).c_str(), workbook, SheetSelection::FirstOnly);
+  const bool opened =
+      OpenWorkbook((kFolder + "/corpus/" + name).c_str(), workbook, SheetSelection::FirstOnly);
   if (expected == "refused\n") {
     EXPECT_FALSE(opened);
     return;
@@ -104,19 +118,22 @@ TEST_P(XlsxCorpus, IsReadAsTheIndependentReaderSeesItOrRefused) {
   for (const auto& [position, cell] : want) {
     const auto found = got.find(position);
     if (found == got.end()) {
-      ADD_FAILURE() << "missing cell " << position.first << "," << position.second << ": " << cell.second;
+      ADD_FAILURE() << "missing cell " << position.first << "," << position.second << ": "
+                    << cell.second;
       continue;
     }
     EXPECT_EQ(found->second.first, cell.first) << position.first << "," << position.second;
     if (cell.first == "Real") {
       EXPECT_TRUE(SameNumber(found->second.second, cell.second))
-          << position.first << "," << position.second << ": " << found->second.second << " vs " << cell.second;
+          << position.first << "," << position.second << ": " << found->second.second << " vs "
+          << cell.second;
     } else {
       EXPECT_EQ(found->second.second, cell.second) << position.first << "," << position.second;
     }
   }
   for (const auto& [position, cell] : got) {
-    EXPECT_TRUE(want.count(position)) << "extra cell " << position.first << "," << position.second << ": " << cell.second;
+    EXPECT_TRUE(want.count(position))
+        << "extra cell " << position.first << "," << position.second << ": " << cell.second;
   }
 }
 
@@ -124,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(RealWorld, XlsxCorpus, ::testing::ValuesIn(CorpusFiles(
                          [](const ::testing::TestParamInfo<std::string>& param) {
                            std::string name = param.param.substr(0, param.param.rfind('.'));
                            if (name.size() > 40) name = name.substr(name.size() - 16);
-                           for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                           for (char& c : name)
+                             c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
                            return "f" + name;
                          });
 

@@ -11,8 +11,8 @@
 namespace Kalvex {
 namespace {
 
-using quorvel::testing::Bytes;
 using quorvel::testing::BuildZip;
+using quorvel::testing::Bytes;
 using quorvel::testing::MinimalXlsx;
 using quorvel::testing::WorksheetXml;
 
@@ -37,13 +37,18 @@ const char* const kStrings =
 
 TEST(Xlsx, CellTypesGiveTheCellKindsOfXls) {
   const std::vector<SheetGrid> grids = Read(MinimalXlsx(
-      {WorksheetXml("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
-                    "<c r=\"C1\" t=\"s\"><v>2</v></c><c r=\"D1\" t=\"s\"><v>3</v></c><c r=\"E1\" t=\"s\"><v>9</v></c></row>"
-                    "<row r=\"2\"><c r=\"A2\"><v>305.508</v></c><c r=\"B2\" t=\"n\"><v>-1E-3</v></c>"
-                    "<c r=\"C2\" t=\"b\"><v>1</v></c><c r=\"D2\" t=\"b\"><v>0</v></c><c r=\"E2\" t=\"e\"><v>#DIV/0!</v></c></row>"
-                    "<row r=\"3\"><c r=\"A3\"><f>B2*2</f><v>4</v></c><c r=\"B3\" t=\"str\"><f>\"x\"</f><v>x</v></c>"
-                    "<c r=\"C3\" t=\"str\"><v>plain</v></c><c r=\"D3\" t=\"inlineStr\"><is><r><t>in</t></r><r><t>line</t></r></is></c>"
-                    "<c r=\"E3\" s=\"4\"/><c r=\"F3\"><v>nan</v></c></row>")},
+      {WorksheetXml(
+          "<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\" t=\"s\"><v>1</v></c>"
+          "<c r=\"C1\" t=\"s\"><v>2</v></c><c r=\"D1\" t=\"s\"><v>3</v></c><c r=\"E1\" "
+          "t=\"s\"><v>9</v></c></row>"
+          "<row r=\"2\"><c r=\"A2\"><v>305.508</v></c><c r=\"B2\" t=\"n\"><v>-1E-3</v></c>"
+          "<c r=\"C2\" t=\"b\"><v>1</v></c><c r=\"D2\" t=\"b\"><v>0</v></c><c r=\"E2\" "
+          "t=\"e\"><v>#DIV/0!</v></c></row>"
+          "<row r=\"3\"><c r=\"A3\"><f>B2*2</f><v>4</v></c><c r=\"B3\" "
+          "t=\"str\"><f>\"x\"</f><v>x</v></c>"
+          "<c r=\"C3\" t=\"str\"><v>plain</v></c><c r=\"D3\" "
+          "t=\"inlineStr\"><is><r><t>in</t></r><r><t>line</t></r></is></c>"
+          "<c r=\"E3\" s=\"4\"/><c r=\"F3\"><v>nan</v></c></row>")},
       kStrings));
   ASSERT_EQ(grids.size(), 1u);
   const SheetGrid& grid = grids[0];
@@ -83,8 +88,8 @@ TEST(Xlsx, RowsAndCellsWithoutReferencesFollowThePreviousOnes) {
   EXPECT_EQ(grid.ColumnCount(), 4u);
 
   // The last row and column the format allows are kept.
-  const std::vector<SheetGrid> corner =
-      Read(MinimalXlsx({WorksheetXml("<row r=\"1048576\"><c r=\"XFD1048576\"><v>8</v></c></row>")}));
+  const std::vector<SheetGrid> corner = Read(
+      MinimalXlsx({WorksheetXml("<row r=\"1048576\"><c r=\"XFD1048576\"><v>8</v></c></row>")}));
   EXPECT_EQ(corner.at(0).RowCount(), 1048576u);
   EXPECT_EQ(corner.at(0).ColumnCount(), 16384u);
   EXPECT_EQ(corner.at(0).CellAt(1048575, 16383)->RealValue(), 8.0);
@@ -93,7 +98,8 @@ TEST(Xlsx, RowsAndCellsWithoutReferencesFollowThePreviousOnes) {
 
 TEST(Xlsx, DatesBecomeSerialsOfTheWorkbooksDateSystem) {
   const std::string sheet = WorksheetXml(
-      "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2019-03-01T18:00:00</v></c><c r=\"B1\" t=\"d\"><v>1900-01-01</v></c>"
+      "<row r=\"1\"><c r=\"A1\" t=\"d\"><v>2019-03-01T18:00:00</v></c><c r=\"B1\" "
+      "t=\"d\"><v>1900-01-01</v></c>"
       "<c r=\"C1\" t=\"d\"><v>1900-03-01</v></c><c r=\"D1\" t=\"d\"><v>yesterday</v></c></row>");
   const std::vector<SheetGrid> grids = Read(MinimalXlsx({sheet}));
   EXPECT_EQ(grids.at(0).CellAt(0, 0)->RealValue(), 43525.75);
@@ -111,17 +117,26 @@ TEST(Xlsx, SheetOrderAndPartNamesFollowTheWorkbook) {
   const std::string strictRel = "http://purl.oclc.org/ooxml/officeDocument/relationships";
   const Bytes file = BuildZip({
       {"[content_types].xml", "<Types/>"},
-      {"_rels/.rels", "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-                      "<Relationship Id=\"a\" Type=\"" + strictRel + "/officeDocument\" Target=\"/book/main.xml\"/>"
-                      "</Relationships>"},
-      {"book/main.xml", "<workbook xmlns=\"http://purl.oclc.org/ooxml/spreadsheetml/main\" xmlns:r=\"" + strictRel +
-                        "\"><sheets><sheet name=\"B\" r:id=\"r2\"/><sheet name=\"C\" r:id=\"r3\"/>"
-                        "<sheet name=\"A\" r:id=\"r1\"/></sheets></workbook>"},
+      {"_rels/.rels",
+       "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
+       "<Relationship Id=\"a\" Type=\"" +
+           strictRel +
+           "/officeDocument\" Target=\"/book/main.xml\"/>"
+           "</Relationships>"},
+      {"book/main.xml",
+       "<workbook xmlns=\"http://purl.oclc.org/ooxml/spreadsheetml/main\" xmlns:r=\"" + strictRel +
+           "\"><sheets><sheet name=\"B\" r:id=\"r2\"/><sheet name=\"C\" r:id=\"r3\"/>"
+           "<sheet name=\"A\" r:id=\"r1\"/></sheets></workbook>"},
       {"book/_rels/main.xml.rels",
        "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">"
-       "<Relationship Id=\"r1\" Type=\"" + strictRel + "/worksheet\" Target=\"/Sheets/One.xml\"/>"
-       "<Relationship Id=\"r2\" Type=\"" + rel + "/worksheet\" Target=\"../sheets/two%20b.xml\"/>"
-       "<Relationship Id=\"r3\" Type=\"" + rel + "/chartsheet\" Target=\"chart.xml\"/></Relationships>"},
+       "<Relationship Id=\"r1\" Type=\"" +
+           strictRel +
+           "/worksheet\" Target=\"/Sheets/One.xml\"/>"
+           "<Relationship Id=\"r2\" Type=\"" +
+           rel +
+           "/worksheet\" Target=\"../sheets/two%20b.xml\"/>"
+           "<Relationship Id=\"r3\" Type=\"" +
+           rel + "/chartsheet\" Target=\"chart.xml\"/></Relationships>"},
       {"sheets/one.xml", WorksheetXml("<row><c><v>1</v></c></row>")},
       {"sheets/two b.xml", WorksheetXml("<row><c><v>2</v></c></row>")},
   });
@@ -138,8 +153,10 @@ TEST(Xlsx, SheetOrderAndPartNamesFollowTheWorkbook) {
 }
 
 TEST(Xlsx, PartNamesResolve) {
-  EXPECT_EQ(ResolvePartName("xl/workbook.xml", "worksheets/sheet1.xml"), "xl/worksheets/sheet1.xml");
-  EXPECT_EQ(ResolvePartName("xl/workbook.xml", "/xl/worksheets/sheet1.xml"), "xl/worksheets/sheet1.xml");
+  EXPECT_EQ(ResolvePartName("xl/workbook.xml", "worksheets/sheet1.xml"),
+            "xl/worksheets/sheet1.xml");
+  EXPECT_EQ(ResolvePartName("xl/workbook.xml", "/xl/worksheets/sheet1.xml"),
+            "xl/worksheets/sheet1.xml");
   EXPECT_EQ(ResolvePartName("xl/workbook.xml", "./../a/./b.xml#frag"), "a/b.xml");
   EXPECT_EQ(ResolvePartName("", "xl\\workbook.xml"), "xl/workbook.xml");
   EXPECT_EQ(ResolvePartName("xl/workbook.xml", "../../outside.xml"), "");
@@ -160,31 +177,42 @@ TEST(Xlsx, DamagedOrIncompletePackagesAreRefused) {
   Bytes good = MinimalXlsx({sheet});
   Read(good);
   Read(MinimalXlsx({WorksheetXml("<row><c><v>1</v></c></row")}), false);  // not well-formed
-  Read(BuildZip({{"[Content_Types].xml", "<Types/>"}}), false);             // no workbook
+  Read(BuildZip({{"[Content_Types].xml", "<Types/>"}}), false);           // no workbook
   // A sheet the workbook lists but the package lacks.
-  Bytes missing = BuildZip({{"[Content_Types].xml", "<Types/>"},
-                            {"xl/workbook.xml", "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                                                "xmlns:r=\"urn:r\"><sheets><sheet r:id=\"x\"/></sheets></workbook>"},
-                            {"xl/_rels/workbook.xml.rels",
-                             "<Relationships><Relationship Id=\"x\" Type=\"urn:r/worksheet\" Target=\"s.xml\"/></Relationships>"}});
+  Bytes missing =
+      BuildZip({{"[Content_Types].xml", "<Types/>"},
+                {"xl/workbook.xml",
+                 "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                 "xmlns:r=\"urn:r\"><sheets><sheet r:id=\"x\"/></sheets></workbook>"},
+                {"xl/_rels/workbook.xml.rels",
+                 "<Relationships><Relationship Id=\"x\" Type=\"urn:r/worksheet\" "
+                 "Target=\"s.xml\"/></Relationships>"}});
   Read(missing, false);
   // Two members of one name: readers would differ on which one is the sheet.
-  Read(BuildZip({{"[Content_Types].xml", "<Types/>"}, {"xl/workbook.xml", "<a/>"}, {"XL/Workbook.xml", "<b/>"}}), false);
+  Read(BuildZip({{"[Content_Types].xml", "<Types/>"},
+                 {"xl/workbook.xml", "<a/>"},
+                 {"XL/Workbook.xml", "<b/>"}}),
+       false);
   // Parts of another language than SpreadsheetML (here the pre-release one of 2006).
   std::string beta = WorksheetXml("<row><c><v>1</v></c></row>");
   beta.replace(beta.find("http://schemas.openxmlformats.org/spreadsheetml/2006/main"), 57,
                "http://schemas.microsoft.com/office/excel/2006/2");
   Read(MinimalXlsx({beta}), false);
   // Damaged package relationships: the workbook is looked for where writers put it.
-  Bytes relsDamaged = BuildZip({{"[Content_Types].xml", "<Types/>"}, {"_rels/.rels", "not xml"},
-                                {"xl/workbook.xml", "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
-                                                    "xmlns:r=\"urn:r\"><sheets><sheet r:id=\"x\"/></sheets></workbook>"},
-                                {"xl/_rels/workbook.xml.rels",
-                                 "<Relationships><Relationship Id=\"x\" Type=\"urn:r/worksheet\" Target=\"s.xml\"/></Relationships>"},
-                                {"xl/s.xml", sheet}});
+  Bytes relsDamaged =
+      BuildZip({{"[Content_Types].xml", "<Types/>"},
+                {"_rels/.rels", "not xml"},
+                {"xl/workbook.xml",
+                 "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+                 "xmlns:r=\"urn:r\"><sheets><sheet r:id=\"x\"/></sheets></workbook>"},
+                {"xl/_rels/workbook.xml.rels",
+                 "<Relationships><Relationship Id=\"x\" Type=\"urn:r/worksheet\" "
+                 "Target=\"s.xml\"/></Relationships>"},
+                {"xl/s.xml", sheet}});
   EXPECT_EQ(Read(relsDamaged).at(0).CellAt(0, 0)->RealValue(), 1.0);
   // A damaged member: its checksum no longer matches.
-  Bytes corrupt = MinimalXlsx({WorksheetXml(std::string(5000, ' ') + "<row><c><v>1</v></c></row>")});
+  Bytes corrupt =
+      MinimalXlsx({WorksheetXml(std::string(5000, ' ') + "<row><c><v>1</v></c></row>")});
   for (std::size_t i = 100; i < corrupt.size() / 2; i += 7) corrupt[i] ^= 0x5A;
   Read(corrupt, false);
 }
@@ -193,7 +221,8 @@ TEST(Xlsx, DamagedOrIncompletePackagesAreRefused) {
 // read whatever it declares.
 TEST(Xlsx, DocumentTypeDeclarationsAreRefused) {
   const std::string laughs =
-      "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;\">"
+      "<?xml version=\"1.0\"?><!DOCTYPE w [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b "
+      "\"&a;&a;&a;&a;&a;&a;&a;&a;\">"
       "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;\">]>"
       "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\"><sheetData>"
       "<row><c t=\"inlineStr\"><is><t>&c;</t></is></c></row></sheetData></worksheet>";
@@ -229,11 +258,14 @@ TEST(Xlsx, ZipBombsAreRefused) {
   const std::uint32_t claimed = 100;
   for (std::size_t i = 0; i + 46 < liar.size(); ++i) {
     const bool local = liar[i] == 'P' && liar[i + 1] == 'K' && liar[i + 2] == 3 && liar[i + 3] == 4;
-    const bool central = liar[i] == 'P' && liar[i + 1] == 'K' && liar[i + 2] == 1 && liar[i + 3] == 2;
+    const bool central =
+        liar[i] == 'P' && liar[i + 1] == 'K' && liar[i + 2] == 1 && liar[i + 3] == 2;
     if (!local && !central) continue;
     const std::size_t nameAt = i + (local ? 30 : 46);
     const std::size_t nameLength = liar[i + (local ? 26 : 28)] | liar[i + (local ? 27 : 29)] << 8;
-    if (std::string(liar.begin() + nameAt, liar.begin() + nameAt + nameLength) != "xl/worksheets/sheet1.xml") continue;
+    if (std::string(liar.begin() + nameAt, liar.begin() + nameAt + nameLength) !=
+        "xl/worksheets/sheet1.xml")
+      continue;
     quorvel::testing::Bytes size;
     quorvel::testing::Put32(size, claimed);
     std::copy(size.begin(), size.end(), liar.begin() + i + (local ? 22 : 24));

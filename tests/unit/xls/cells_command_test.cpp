@@ -2,7 +2,6 @@
 #include "cli/cells_command.h"
 
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <chrono>
@@ -56,7 +55,8 @@ TEST(CellsCommand, PrintsEveryNonEmptyCellWithEscapedText) {
 // no writer: a reader that opened it blocking would wait for ever).
 TEST(CellsCommand, UnreadableOrIrregularFilesAreADataError) {
   const auto binary = WriteTemp("bad.xls", Bytes(600, 0x00));
-  const auto folder = std::filesystem::temp_directory_path() / ("quorvel_cells_dir" + std::to_string(::getpid()));
+  const auto folder =
+      std::filesystem::temp_directory_path() / ("quorvel_cells_dir" + std::to_string(::getpid()));
   std::filesystem::create_directories(folder);
   const auto fifo = folder / "pipe.csv";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);

@@ -153,7 +153,8 @@ TEST(RowBlocks, CellsOutsideRowBlocksAreReadButNotThoseOfAnEmbeddedChart) {
   EXPECT_EQ(loaded.Cell(1, 2).Kind(), CellKind::Empty);
 
   Loaded noRows;
-  Load(noRows, {Concat({biff::Number(0, 0, 5.0), biff::Rk(2, 1, 0x0A)}), Concat({biff::Number(1, 0, 6.0)})});
+  Load(noRows, {Concat({biff::Number(0, 0, 5.0), biff::Rk(2, 1, 0x0A)}),
+                Concat({biff::Number(1, 0, 6.0)})});
   EXPECT_EQ(noRows.Cell(0, 0).RealValue(), 5.0);
   EXPECT_EQ(noRows.Cell(2, 1).IntegerValue(), 2);
   EXPECT_EQ(noRows.Cell(1, 0, 1).RealValue(), 6.0);
@@ -162,7 +163,8 @@ TEST(RowBlocks, CellsOutsideRowBlocksAreReadButNotThoseOfAnEmbeddedChart) {
 // LABEL holds its string in the record: 8-bit strings give Text, 16-bit ones WideText, a
 // string cut short by the record's end writes nothing. RSTRING is read the same way.
 TEST(RowBlocks, LabelRecordsGiveTheirText) {
-  const auto label = [](std::uint16_t code, std::uint16_t row, std::uint16_t column, const Bytes& string) {
+  const auto label = [](std::uint16_t code, std::uint16_t row, std::uint16_t column,
+                        const Bytes& string) {
     Bytes data;
     Put16(data, row);
     Put16(data, column);
@@ -175,8 +177,9 @@ TEST(RowBlocks, LabelRecordsGiveTheirText) {
   Bytes cut{9, 0, 0, 'a', 'b'};
   Bytes rich{2, 0, 0, 'h', 'i', 1, 0, 0, 0, 0, 0};  // one formatting run after the string
   Loaded loaded;
-  Load(loaded, {Concat({biff::Dimensions(0, 1, 0, 4), label(0x0204, 0, 0, male), label(0x0204, 0, 1, wide),
-                        label(0x0204, 0, 2, cut), label(0x00D6, 0, 3, rich)})});
+  Load(loaded,
+       {Concat({biff::Dimensions(0, 1, 0, 4), label(0x0204, 0, 0, male), label(0x0204, 0, 1, wide),
+                label(0x0204, 0, 2, cut), label(0x00D6, 0, 3, rich)})});
   EXPECT_STREQ(loaded.Cell(0, 0).TextValue(), "Male");
   EXPECT_EQ(loaded.Cell(0, 1).Kind(), CellKind::WideText);
   EXPECT_EQ(std::u16string(loaded.Cell(0, 1).WideTextValue()), u"\u041Cx");
