@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "tests/support/cfb_builder.h"
+#include "tests/support/zip_builder.h"
 
 namespace quorvel {
 namespace {
@@ -48,6 +49,29 @@ TEST(CellsCommand, PrintsEveryNonEmptyCellWithEscapedText) {
             "1\t1\tInteger\t-12\n"
             "2\t2\tReal\t0.10000000000000001\n"
             "# sheet 1: 0 x 0\n");
+  EXPECT_EQ(err.str(), "");
+}
+
+// Every format, every worksheet: an .xlsx of two sheets and a text file.
+TEST(CellsCommand, DumpsEveryFormat) {
+  const auto book =
+      WriteTemp("two.xlsx",
+                MinimalXlsx({WorksheetXml("<row><c t=\"inlineStr\"><is><t>Male</t></is></c>"
+                                          "<c><v>2.5</v></c></row>"),
+                             WorksheetXml("<row r=\"3\"><c r=\"B3\" t=\"b\"><v>1</v></c></row>")}));
+  const std::string csv = "Male;Trait1\n\"a;b\";1,5\n";
+  const auto text = WriteTemp("semi.csv", Bytes(csv.begin(), csv.end()));
+  std::ostringstream out;
+  std::ostringstream err;
+  EXPECT_EQ(RunCellsCommand(book.c_str(), out, err), 0);
+  EXPECT_EQ(RunCellsCommand(text.c_str(), out, err), 0);
+  std::filesystem::remove(book);
+  std::filesystem::remove(text);
+  EXPECT_EQ(
+      out.str(),
+      "# sheet 0: 1 x 2\n0\t0\tText\tMale\n0\t1\tReal\t2.5\n"
+      "# sheet 1: 3 x 2\n2\t1\tInteger\t1\n"
+      "# sheet 0: 2 x 2\n0\t0\tText\tMale\n0\t1\tText\tTrait1\n1\t0\tText\ta;b\n1\t1\tReal\t1.5\n");
   EXPECT_EQ(err.str(), "");
 }
 
