@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "tests/unit/readers/grid_text.h"
+
 namespace Kalvex {
 namespace {
 
@@ -16,11 +18,6 @@ SheetGrid Read(const std::string& text) {
   SheetGrid grid(SheetGrid::kLargeMaxRows, SheetGrid::kLargeMaxColumns);
   EXPECT_TRUE(ReadDelimitedText(Span(text), grid)) << text;
   return grid;
-}
-
-std::string TextAt(const SheetGrid& grid, std::uint32_t row, std::uint32_t column) {
-  const char* text = grid.CellAt(row, column)->TextValue();
-  return text != nullptr ? text : "<not text>";
 }
 
 double RealAt(const SheetGrid& grid, std::uint32_t row, std::uint32_t column) {

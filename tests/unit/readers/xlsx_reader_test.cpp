@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/support/zip_builder.h"
+#include "tests/unit/readers/grid_text.h"
 
 namespace Kalvex {
 namespace {
@@ -20,11 +21,6 @@ std::vector<SheetGrid> Read(const Bytes& file, bool expected = true) {
   std::vector<SheetGrid> grids;
   EXPECT_EQ(ReadXlsxWorkbook(ByteSpan(file), grids), expected);
   return grids;
-}
-
-std::string TextAt(const SheetGrid& grid, std::uint32_t row, std::uint32_t column) {
-  const char* text = grid.CellAt(row, column)->TextValue();
-  return text != nullptr ? text : "<not text>";
 }
 
 const char* const kStrings =
