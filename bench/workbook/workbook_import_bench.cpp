@@ -8,6 +8,7 @@
 // rows x 5 columns as .csv and .xlsx; --analyze also times the whole `quorvel-cli analyze`
 // of the million-row .csv (implies --million). Generated files go to a temporary folder,
 // removed at the end unless --keep names one.
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -282,6 +283,25 @@ int main(int argc, char** argv) {
     Measure(argv[0], "1,000,000 x 5 .xlsx (libxlsxwriter)", (folder / "rows_1000000.xlsx").string(),
             3, folder);
     Measure(argv[0], "1,000,000 x 5 .csv", (folder / "rows_1000000.csv").string(), 3, folder);
+  }
+  // Grid storage follows the stored cells: a grid that claims the largest extent with ten
+  // cells, and the heap per row of a filled 1,000,000 x 5 grid.
+  {
+    const std::size_t before = mallinfo2().uordblks;
+    Kalvex::SheetGrid sparse(Kalvex::SheetGrid::kLargeMaxRows, Kalvex::SheetGrid::kLargeMaxColumns);
+    for (std::uint32_t k = 0; k < 10; ++k)
+      sparse.CellAt(k * 116508u + 6, k * 1820u + 3)->SetReal(k);
+    sparse.CellAt(1048575, 16383)->SetReal(1);
+    std::printf("\ngrid claiming %u x %u with 11 cells: %.1f KB of heap\n", sparse.RowCount(),
+                sparse.ColumnCount(), (mallinfo2().uordblks - before) / 1e3);
+    Kalvex::SheetGrid full(Kalvex::SheetGrid::kLargeMaxRows, Kalvex::SheetGrid::kLargeMaxColumns);
+    const std::size_t filledBefore = mallinfo2().uordblks;
+    for (std::uint32_t r = 0; r < 1000000; ++r) {
+      for (std::uint32_t c = 0; c < 5; ++c) full.CellAt(r, c)->SetReal(r + c);
+    }
+    const double bytes = static_cast<double>(mallinfo2().uordblks - filledBefore);
+    std::printf("grid of 1,000,000 x 5 numbers: %.1f MB of heap, %.0f bytes a row\n", bytes / 1e6,
+                bytes / 1e6);
   }
 #ifdef QUORVEL_CLI
   if (analyze) {
