@@ -290,7 +290,7 @@ int main(int argc, char** argv) {
     const std::size_t before = mallinfo2().uordblks;
     Kalvex::SheetGrid sparse(Kalvex::SheetGrid::kLargeMaxRows, Kalvex::SheetGrid::kLargeMaxColumns);
     for (std::uint32_t k = 0; k < 10; ++k)
-      sparse.CellAt(k * 116508u + 6, k * 1820u + 3)->SetReal(k);
+      sparse.CellAt(k * 104857u + 6, k * 1820u + 3)->SetReal(k);
     sparse.CellAt(1048575, 16383)->SetReal(1);
     std::printf("\ngrid claiming %u x %u with 11 cells: %.1f KB of heap\n", sparse.RowCount(),
                 sparse.ColumnCount(), (mallinfo2().uordblks - before) / 1e3);
