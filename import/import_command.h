@@ -19,8 +19,8 @@ inline constexpr const char* kMsgEchoNotCreatedSuffix = " cannot be created!";
 inline constexpr const char* kOpenFilter =
     "Workbooks(*.xls;*.xlsx;*.ods;*.csv;*.tsv)|*.xls;*.xlsx;*.ods;*.csv;*.tsv|"
     "Excel 97-2003 workbooks(*.xls)|*.xls|Excel workbooks(*.xlsx)|*.xlsx|"
-    "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|All "
-    "files(*.*)|*.*||";
+    "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|"
+    "All files(*.*)|*.*||";
 inline constexpr const char* kEchoFileName = "tmp.txt";
 
 // The Open command. Asks for a workbook starting in state.dialogFolder, sets dataFileName

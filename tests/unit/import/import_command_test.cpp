@@ -61,8 +61,8 @@ TEST_F(OpenCommandTest, CancelledDialogChangesNothing) {
   EXPECT_EQ(spec.filter,
             "Workbooks(*.xls;*.xlsx;*.ods;*.csv;*.tsv)|*.xls;*.xlsx;*.ods;*.csv;*.tsv|"
             "Excel 97-2003 workbooks(*.xls)|*.xls|Excel workbooks(*.xlsx)|*.xlsx|"
-            "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|All "
-            "files(*.*)|*.*||");
+            "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|"
+            "All files(*.*)|*.*||");
   EXPECT_EQ(spec.defaultExtension, "");
   EXPECT_EQ(spec.initialFileName, "*.xls;*.xlsx;*.ods;*.csv;*.tsv");
   EXPECT_TRUE(spec.hideReadOnly);
