@@ -345,6 +345,14 @@ TEST_F(CommandsTest, DroppedWorkbookOpensAsTheDialogsChoice) {
   EXPECT_TRUE(fs::exists(folder_ / "drop" / "tmp.txt"));
   EXPECT_EQ(session_.designData->observationCount, 120);
 
+  // Any format the Open dialog takes: here the same data set as .xlsx.
+  const fs::path xlsx = folder_ / "drop" / "nested_balanced.lo.xlsx";
+  fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "modern" / "nested_balanced.lo.xlsx", xlsx);
+  OpenWorkbookAt(session_, xlsx.string());
+  EXPECT_EQ(session_.state.dataFileName, "nested_balanced.lo.xlsx");
+  EXPECT_EQ(session_.designData->observationCount, 120);
+  EXPECT_EQ(platform_.CountCalls("ShowMessage"), 0);
+
   // Something that is not a workbook is refused with the import's message.
   std::ofstream(folder_ / "drop" / "notes.xls") << "not a workbook";
   OpenWorkbookAt(session_, (folder_ / "drop" / "notes.xls").string());
