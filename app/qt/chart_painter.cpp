@@ -178,6 +178,13 @@ struct LegendItem {
   QString text;
 };
 
+// Viridis picks: the best male green, males that differ from it dark purple (filled),
+// the rest blue (hollow). Shape and fill tell them apart without colour.
+const QColor kBestColour = ToQColor(ViridisColour(0.72));
+const QColor kSignificantColour = ToQColor(ViridisColour(0.0));
+const QColor kPlainColour = ToQColor(ViridisColour(0.33));
+const QString kMeanText = QStringLiteral("mean of males (0)");
+
 class MaleEffectPlot final : public Chart {
  public:
   MaleEffectPlot(MaleEffectChart data, QString context)
@@ -191,7 +198,7 @@ class MaleEffectPlot final : public Chart {
     const ChartFonts fonts(font);
     const qreal line = fonts.Line();
     const qreal rows = std::max<qreal>(1, static_cast<qreal>(data_.rows.size()));
-    return {LabelWidth(fonts) + AnnotationWidth(fonts) + 30 * line,
+    return {std::max(LabelWidth(fonts) + AnnotationWidth(fonts) + 30 * line, LegendWidth(fonts)),
             HeaderHeight(fonts) + rows * RowPitch(fonts) + 3 * line + LegendHeight(fonts) + line};
   }
 
@@ -216,16 +223,19 @@ class MaleEffectPlot final : public Chart {
     return fonts.Width(QStringLiteral("not estimable"), fonts.small) + fonts.Line() * 1.6;
   }
   std::vector<LegendItem> Legend() const;
+  // The legend's row: each marker and its text, then the mean's dashed line and its text.
+  qreal LegendWidth(const ChartFonts& fonts) const {
+    const qreal line = fonts.Line();
+    qreal width = 2 * line * 0.8 + line * 1.6 + fonts.Width(kMeanText, fonts.small);
+    for (const LegendItem& item : Legend()) {
+      width += line * 0.64 + line * 0.5 + fonts.Width(item.text, fonts.small) + line * 1.2;
+    }
+    return width;
+  }
 
   MaleEffectChart data_;
   QString context_;
 };
-
-// Viridis picks: the best male green, males that differ from it dark purple (filled),
-// the rest blue (hollow). Shape and fill tell them apart without colour.
-const QColor kBestColour = ToQColor(ViridisColour(0.72));
-const QColor kSignificantColour = ToQColor(ViridisColour(0.0));
-const QColor kPlainColour = ToQColor(ViridisColour(0.33));
 
 std::vector<LegendItem> MaleEffectPlot::Legend() const {
   return {{MarkerShape::Diamond, kBestColour, kInk, QStringLiteral("best male (highest estimate)")},
@@ -284,11 +294,15 @@ std::vector<ChartMark> MaleEffectPlot::Paint(QPainter& painter, const QRectF& ar
     painter.drawLine(QPointF(x.Map(t), plot.top()), QPointF(x.Map(t), plot.bottom()));
   painter.setPen(QPen(kMuted, 1.2, Qt::DashLine));
   const qreal zero = x.Map(0);
-  painter.drawLine(QPointF(zero, plot.top() - line * 0.4), QPointF(zero, plot.bottom()));
+  painter.drawLine(QPointF(zero, plot.top()), QPointF(zero, plot.bottom()));
+  // The tick values above the rows as well as below: a long plot is read from the top.
+  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
   painter.setFont(fonts.small);
-  painter.setPen(kMuted);
-  painter.drawText(QRectF(zero - 50, plot.top() - line * 1.4, 100, line), Qt::AlignCenter,
-                   QStringLiteral("mean of males"));
+  painter.setPen(kInk);
+  for (double t : ticks) {
+    painter.drawText(QRectF(x.Map(t) - 60, plot.top() - line * 1.2, 120, line),
+                     Qt::AlignHCenter | Qt::AlignBottom, TickText(t, step));
+  }
 
   const qreal radius = std::min(pitch * 0.32, line * 0.32);
   const qreal cap = std::min(pitch * 0.5, line * 0.5);
@@ -362,7 +376,6 @@ std::vector<ChartMark> MaleEffectPlot::Paint(QPainter& painter, const QRectF& ar
   painter.setPen(QPen(kInk, 1));
   painter.drawLine(plot.bottomLeft(), plot.bottomRight());
   painter.setFont(fonts.small);
-  const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
   for (double t : ticks) {
     const qreal px = x.Map(t);
     painter.drawLine(QPointF(px, plot.bottom()), QPointF(px, plot.bottom() + line * 0.3));
@@ -390,6 +403,12 @@ std::vector<ChartMark> MaleEffectPlot::Paint(QPainter& painter, const QRectF& ar
                      item.text);
     lx += w + line * 1.2;
   }
+  painter.setPen(QPen(kMuted, 1.2, Qt::DashLine));
+  painter.drawLine(QPointF(lx, ly), QPointF(lx + line * 1.2, ly));
+  lx += line * 1.6;
+  painter.setPen(kInk);
+  painter.drawText(QRectF(lx, ly - line / 2, fonts.Width(kMeanText, fonts.small) + 4, line),
+                   Qt::AlignLeft | Qt::AlignVCenter, kMeanText);
   return marks;
 }
 
