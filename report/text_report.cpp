@@ -35,6 +35,19 @@ const char* IntervalMethodName(const Interval& ci) {
   return "";
 }
 
+// A number in a 14-character column: "%14.4f" like the rest of the report, or "%14.4e"
+// where that would not fit (Satterthwaite's upper limit on a small fraction of a degree
+// of freedom reaches 1e44), so that the columns stay in line.
+std::string Column14(double value) {
+  std::string text;
+  Appendf(text, "%14.4f", value);
+  if (text.size() > 14) {
+    text.clear();
+    Appendf(text, "%14.4e", value);
+  }
+  return text;
+}
+
 void AppendHeader(std::string& out, ModelKind kind, const std::string& timeText) {
   out += "\r\n                         Analysis of the Nested Design Model: \r\n";
   out += ModelLine(kind);
@@ -216,8 +229,9 @@ void AppendIntervalSection(std::string& out, const AnalysisResult& result, int t
       "   "
       "-------------------------------------------------------------------------------------\r\n";
   auto line = [&out](const std::string& parameter, double estimate, const Interval& ci) {
-    Appendf(out, "      %-8s      %14.4f    %14.4f    %14.4f   %s\r\n", parameter.c_str(),
-            estimate, ci.lower, ci.upper, IntervalMethodName(ci));
+    Appendf(out, "      %-8s      %s    %s    %s   %s\r\n", parameter.c_str(),
+            Column14(estimate).c_str(), Column14(ci.lower).c_str(), Column14(ci.upper).c_str(),
+            IntervalMethodName(ci));
   };
   for (const ComponentEstimate& c : random.components) {
     line(c.parameter, c.estimate, c.ci);
