@@ -52,8 +52,7 @@ Interval ChiSquareScaled(const char* method, double estimate, double df, double 
 }
 
 // estimate +- quantile se.
-Interval Symmetric(const char* method, double estimate, double se, double quantile,
-                   double level) {
+Interval Symmetric(const char* method, double estimate, double se, double quantile, double level) {
   const Interval interval = Undefined(method, level);
   if (!std::isfinite(estimate) || !std::isfinite(se) || !std::isfinite(quantile) || se < 0.0)
     return interval;

@@ -137,8 +137,9 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     }
   }
 
-  SheetWriter estimates(book, "Estimates", {"Trait", "Parameter", "Estimate", "SE", "T", "P", "Lower", "Upper"},
-                        bold, number);
+  SheetWriter estimates(book, "Estimates",
+                        {"Trait", "Parameter", "Estimate", "SE", "T", "P", "Lower", "Upper"}, bold,
+                        number);
   for (const TraitResult& trait : result.traits) {
     for (std::size_t k = 0; k < trait.fixed.estimates.size(); ++k) {
       const ParameterEstimate& e = trait.fixed.estimates[k];
@@ -171,8 +172,8 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
   }
 
   SheetWriter components(book, "Components",
-                         {"Trait", "Parameter", "Estimate", "SE", "F", "P", "Lower", "Upper"},
-                         bold, number);
+                         {"Trait", "Parameter", "Estimate", "SE", "F", "P", "Lower", "Upper"}, bold,
+                         number);
   for (const TraitResult& trait : result.traits) {
     for (const ComponentEstimate& c : trait.random.components) {
       components.Text(trait.name);

@@ -40,7 +40,8 @@ RunStatus RunModelAnalysis(const DesignData& data, AppState& state, RunOutput& o
   try {
     result = std::make_shared<const AnalysisResult>(AnalyzeDesign(data, analysisOptions));
     if (options.progress) options.progress("writing the report");
-    report = std::make_shared<const std::string>(FormatTextReport(*result, timeText, options.report));
+    report =
+        std::make_shared<const std::string>(FormatTextReport(*result, timeText, options.report));
     // The last moment a stop keeps the previous report.
     analysisOptions.stop.ThrowIfStopped();
   } catch (const AnalysisCancelled&) {

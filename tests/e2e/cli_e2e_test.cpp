@@ -237,7 +237,8 @@ TEST_F(CliTest, AnalyzeIntervalsAndTheirLevel) {
   const Result levelOnly = Run({"analyze", book, "--output-dir", Out(), "--level", "0.9"});
   EXPECT_EQ(levelOnly.out, plain.out);
 
-  const Result with = Run({"analyze", book, "--output-dir", Out(), "--intervals", "--level", "0.9"});
+  const Result with =
+      Run({"analyze", book, "--output-dir", Out(), "--intervals", "--level", "0.9"});
   ASSERT_EQ(with.exitCode, 0) << with.err;
   EXPECT_EQ(with.err, "");
   EXPECT_EQ(with.out, ReadBytes(folder_ / "out" / "result.txt"));
@@ -250,13 +251,15 @@ TEST_F(CliTest, AnalyzeIntervalsAndTheirLevel) {
   EXPECT_EQ(with.out.find("Approximate 95%"), std::string::npos);
   EXPECT_GT(with.out.size(), plain.out.size());
   // The same options in either order; the default level is 95 %.
-  const Result reordered = Run({"analyze", "--level", "0.9", book, "--intervals", "--output-dir", Out()});
+  const Result reordered =
+      Run({"analyze", "--level", "0.9", book, "--intervals", "--output-dir", Out()});
   EXPECT_EQ(reordered.out, with.out);
   const Result defaultLevel = Run({"analyze", book, "--output-dir", Out(), "--intervals"});
   EXPECT_NE(defaultLevel.out.find("   Approximate 95% confidence intervals for trait 1:"),
             std::string::npos);
 
-  const Result json = Run({"analyze", book, "--output-dir", Out(), "--format", "json", "--level", "0.9"});
+  const Result json =
+      Run({"analyze", book, "--output-dir", Out(), "--format", "json", "--level", "0.9"});
   ASSERT_EQ(json.exitCode, 0) << json.err;
   EXPECT_NE(json.out.find(R"("ci":{"lower":)"), std::string::npos);
   EXPECT_NE(json.out.find(R"("level":0.9,"method":"satterthwaite")"), std::string::npos);
@@ -265,8 +268,9 @@ TEST_F(CliTest, AnalyzeIntervalsAndTheirLevel) {
   EXPECT_NE(json.out.find(R"("level":0.9,"method":"t")"), std::string::npos);
   EXPECT_EQ(json.out.find(R"("level":0.95)"), std::string::npos);
   // The negative Sigma_FR of trait 1 has no interval.
-  EXPECT_NE(json.out.find(R"("ci":{"lower":null,"upper":null,"level":0.9,"method":"satterthwaite"})"),
-            std::string::npos);
+  EXPECT_NE(
+      json.out.find(R"("ci":{"lower":null,"upper":null,"level":0.9,"method":"satterthwaite"})"),
+      std::string::npos);
 }
 
 TEST_F(CliTest, AnalyzeReportsAReportThatCannotBeCreated) {

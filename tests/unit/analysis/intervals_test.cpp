@@ -62,7 +62,7 @@ const char* ExpectedMethod(const AnalysisResult& result, const IntervalReference
   if (std::strcmp(r.table, "heritabilities") == 0) return "wald";
   const auto& components = result.traits.at(static_cast<std::size_t>(r.trait)).random.components;
   return components.at(static_cast<std::size_t>(r.row)).parameter == "Sigma_E" ? "chisq"
-                                                                              : "satterthwaite";
+                                                                               : "satterthwaite";
 }
 
 TEST(Intervals, FixturesOfAllThreeModelsAgreeWithR) {
@@ -72,8 +72,8 @@ TEST(Intervals, FixturesOfAllThreeModelsAgreeWithR) {
   for (const IntervalReference& r : kIntervalReference) {
     auto key = std::make_pair(std::string(r.dataSet), r.level);
     if (results.count(key) == 0) {
-      const DesignData data = testing::LoadDesignCsv(std::string(QUORVEL_TEST_DATA) +
-                                                     "/analysis/" + r.dataSet + ".csv");
+      const DesignData data = testing::LoadDesignCsv(std::string(QUORVEL_TEST_DATA) + "/analysis/" +
+                                                     r.dataSet + ".csv");
       ASSERT_NE(data.kind, ModelKind::None) << r.dataSet;
       AnalysisOptions options;
       options.diagnostics = nullptr;
@@ -111,9 +111,14 @@ TEST(Intervals, FixturesOfAllThreeModelsAgreeWithR) {
 TEST(Intervals, NoIntervalWhereTheMethodHasNone) {
   // Satterthwaite: a component at or below zero, a sampling variance that is zero,
   // negative, infinite or NaN, an estimate that is not finite.
-  for (const auto& [estimate, variance] :
-       {std::pair{-0.28, 0.07}, {0.0, 0.07}, {1.5, 0.0}, {1.5, -0.2}, {1.5, kInf}, {1.5, kNaN},
-        {kNaN, 0.07}, {kInf, 0.07}}) {
+  for (const auto& [estimate, variance] : {std::pair{-0.28, 0.07},
+                                           {0.0, 0.07},
+                                           {1.5, 0.0},
+                                           {1.5, -0.2},
+                                           {1.5, kInf},
+                                           {1.5, kNaN},
+                                           {kNaN, 0.07},
+                                           {kInf, 0.07}}) {
     const Interval ci = SatterthwaiteInterval(estimate, variance, 0.95);
     EXPECT_TRUE(std::isnan(ci.lower) && std::isnan(ci.upper)) << estimate << " " << variance;
     EXPECT_STREQ(ci.method, "satterthwaite");

@@ -45,24 +45,25 @@ TEST(IntervalSection, LaidOutLikeTheComponentBox) {
   const AnalysisResult result = Analyze("nested_unbalanced");
   std::string section;
   AppendIntervalSection(section, result, 1);
-  EXPECT_EQ(section,
-            "   Approximate 95% confidence intervals for trait 2:\r\n"
-            "   ====================================================================="
-            "================\r\n"
-            "      Parameter           Estimate       Lower Limit       Upper Limit   Method\r\n"
-            "   ---------------------------------------------------------------------"
-            "----------------\r\n"
-            "      Sigma_M              -0.2824               nan               nan   "
-            "Satterthwaite\r\n"
-            "      Sigma_F               1.1562            0.5130            4.5887   "
-            "Satterthwaite\r\n"
-            "      Sigma_E               3.6529            2.9004            4.7432   Chi-square\r\n"
-            "\r\n"
-            "      Hi                   -0.2496           -0.6920            0.1929   Wald\r\n"
-            "      Hm                   -0.4482           -1.3953            0.4989   Wald\r\n"
-            "   ====================================================================="
-            "================\r\n"
-            "\r\n");
+  EXPECT_EQ(
+      section,
+      "   Approximate 95% confidence intervals for trait 2:\r\n"
+      "   ====================================================================="
+      "================\r\n"
+      "      Parameter           Estimate       Lower Limit       Upper Limit   Method\r\n"
+      "   ---------------------------------------------------------------------"
+      "----------------\r\n"
+      "      Sigma_M              -0.2824               nan               nan   "
+      "Satterthwaite\r\n"
+      "      Sigma_F               1.1562            0.5130            4.5887   "
+      "Satterthwaite\r\n"
+      "      Sigma_E               3.6529            2.9004            4.7432   Chi-square\r\n"
+      "\r\n"
+      "      Hi                   -0.2496           -0.6920            0.1929   Wald\r\n"
+      "      Hm                   -0.4482           -1.3953            0.4989   Wald\r\n"
+      "   ====================================================================="
+      "================\r\n"
+      "\r\n");
 }
 
 TEST(IntervalSection, OnlyWhenAskedAndRightAfterEachComponentBox) {
