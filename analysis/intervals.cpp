@@ -5,6 +5,7 @@
 #include "analysis/intervals.h"
 
 #include <cmath>
+#include <limits>
 
 #include "numeric/probability.h"
 
@@ -60,6 +61,12 @@ Interval Symmetric(const char* method, double estimate, double se, double quanti
   return WithBounds(interval, estimate - half, estimate + half);
 }
 
+// t(1 - a/2, df), NaN where it does not exist.
+double StudentTHalfWidthQuantile(int df, double level) {
+  if (!IsLevel(level) || df < 1) return std::numeric_limits<double>::quiet_NaN();
+  return StudentTQuantile(1.0 - (1.0 - level) / 2.0, static_cast<double>(df));
+}
+
 }  // namespace
 
 Interval ResidualVarianceInterval(double estimate, int df, double level) {
@@ -84,17 +91,17 @@ Interval WaldInterval(double estimate, double se, double level) {
 }
 
 Interval StudentTInterval(double estimate, double se, int df, double level) {
-  if (!IsLevel(level) || df < 1) return Undefined(kStudentT, level);
-  const double quantile = StudentTQuantile(1.0 - (1.0 - level) / 2.0, static_cast<double>(df));
-  return Symmetric(kStudentT, estimate, se, quantile, level);
+  return Symmetric(kStudentT, estimate, se, StudentTHalfWidthQuantile(df, level), level);
 }
 
 void AddConfidenceIntervals(AnalysisResult& result, double level) {
   result.confidenceLevel = level;
   for (TraitResult& trait : result.traits) {
     const int errorDF = trait.fixed.errorDF;
+    // One quantile for all the parameters of the trait: there may be thousands.
+    const double quantile = StudentTHalfWidthQuantile(errorDF, level);
     for (ParameterEstimate& e : trait.fixed.estimates)
-      e.ci = StudentTInterval(e.estimate, e.stdError, errorDF, level);
+      e.ci = Symmetric(kStudentT, e.estimate, e.stdError, quantile, level);
     for (ComponentEstimate& c : trait.random.components) {
       // The residual's estimate is the error mean square, on the fixed model's error
       // degrees of freedom (the random model's residual rows are the same N - rank).
