@@ -50,7 +50,8 @@ std::vector<Expected> ExpectedReports() {
 // The workbooks of a data set: NAME.<writer>.xls.
 std::vector<fs::path> Workbooks(const std::string& dataSet) {
   std::vector<fs::path> books;
-  for (const auto& entry : fs::directory_iterator(std::string(QUORVEL_TEST_DATA) + "/xls/fixtures")) {
+  for (const auto& entry :
+       fs::directory_iterator(std::string(QUORVEL_TEST_DATA) + "/xls/fixtures")) {
     const std::string name = entry.path().filename().string();
     if (name.rfind(dataSet + ".", 0) != 0 || entry.path().extension() != ".xls") continue;
     if (name.find('.', dataSet.size() + 1) == std::string::npos) continue;
@@ -121,12 +122,13 @@ TEST_P(FixtureReport, CliReportIsLayoutExactAndExportsCarryItsNumbers) {
     SCOPED_TRACE(book.filename().string());
     const fs::path out = folder_ / book.stem();
     fs::create_directories(out);
-    const testing::ProgramRun run =
-        Cli({"analyze", book.string(), "--output-dir", out.string(), "--model", std::to_string(e.model)});
+    const testing::ProgramRun run = Cli({"analyze", book.string(), "--output-dir", out.string(),
+                                         "--model", std::to_string(e.model)});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const std::string report = run.out;
-    EXPECT_EQ(testing::ReadFile((out / "result.txt").string()), report) << "result.txt and standard output";
+    EXPECT_EQ(testing::ReadFile((out / "result.txt").string()), report)
+        << "result.txt and standard output";
 
     // Without traits the independent report holds the header only; the rest is checked
     // by the snapshot.
@@ -143,12 +145,13 @@ TEST_P(FixtureReport, CliReportIsLayoutExactAndExportsCarryItsNumbers) {
     EXPECT_EQ(report, testing::ReadFile(snapshotPath))
         << "differs from " << snapshotPath << " (QUORVEL_REGENERATE_GOLDENS=1 rewrites it)";
 
-    const testing::ProgramRun json = Cli({"analyze", book.string(), "--output-dir", out.string(), "--format",
-                                          "json", "--export", (out / "result.xlsx").string()});
+    const testing::ProgramRun json =
+        Cli({"analyze", book.string(), "--output-dir", out.string(), "--format", "json", "--export",
+             (out / "result.xlsx").string()});
     ASSERT_EQ(json.exitCode, 0) << json.err;
     std::ofstream((out / "result.json").string(), std::ios::binary) << json.out;
-    const testing::ProgramRun csv =
-        Cli({"analyze", book.string(), "--output-dir", out.string(), "--export", (out / "result.csv").string()});
+    const testing::ProgramRun csv = Cli({"analyze", book.string(), "--output-dir", out.string(),
+                                         "--export", (out / "result.csv").string()});
     ASSERT_EQ(csv.exitCode, 0) << csv.err;
     EXPECT_EQ(csv.out, report) << "--export keeps the report on standard output";
     std::vector<std::string> check{"/usr/bin/python3",
@@ -160,8 +163,9 @@ TEST_P(FixtureReport, CliReportIsLayoutExactAndExportsCarryItsNumbers) {
                                    (out / "result.xlsx").string()};
     check.insert(check.end(), known.numbers.begin(), known.numbers.end());
     const testing::ProgramRun checked = testing::RunProgram(check, folder_.string());
-    EXPECT_EQ(checked.exitCode, 0) << checked.err << checked.out
-                                 << "(the check needs Debian's python3-jsonschema and python3-openpyxl)";
+    EXPECT_EQ(checked.exitCode, 0)
+        << checked.err << checked.out
+        << "(the check needs Debian's python3-jsonschema and python3-openpyxl)";
   }
 }
 

@@ -56,7 +56,8 @@ std::string Mask(const std::string& line, std::vector<Number>& numbers) {
       number.finite = false;
     } else if (startsWord && std::isdigit(static_cast<unsigned char>(line[at])) != 0) {
       while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])) != 0) ++end;
-      if (end + 1 < line.size() && line[end] == '.' && std::isdigit(static_cast<unsigned char>(line[end + 1])) != 0) {
+      if (end + 1 < line.size() && line[end] == '.' &&
+          std::isdigit(static_cast<unsigned char>(line[end + 1])) != 0) {
         const std::size_t dot = end++;
         while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])) != 0) ++end;
         number.decimals = static_cast<int>(end - dot - 1);
@@ -125,8 +126,9 @@ std::vector<ReportDifference> CompareReports(const std::string& actual, const st
     const std::string ma = Mask(la, na);
     const std::string me = Mask(le, ne);
     std::string why;
-    const bool layoutOnly = std::find(options.layoutOnlyLines.begin(), options.layoutOnlyLines.end(),
-                                      static_cast<int>(k + 1)) != options.layoutOnlyLines.end();
+    const bool layoutOnly =
+        std::find(options.layoutOnlyLines.begin(), options.layoutOnlyLines.end(),
+                  static_cast<int>(k + 1)) != options.layoutOnlyLines.end();
     if (ma != me || na.size() != ne.size()) {
       why = "layout";
     } else if (!layoutOnly) {
@@ -138,17 +140,20 @@ std::vector<ReportDifference> CompareReports(const std::string& actual, const st
         }
       }
     }
-    if (!why.empty()) differences.push_back({static_cast<int>(k + 1), Visible(la), Visible(le), why});
+    if (!why.empty())
+      differences.push_back({static_cast<int>(k + 1), Visible(la), Visible(le), why});
   }
   return differences;
 }
 
-std::string DescribeDifferences(const std::vector<ReportDifference>& differences, std::size_t limit) {
+std::string DescribeDifferences(const std::vector<ReportDifference>& differences,
+                                std::size_t limit) {
   std::ostringstream out;
   out << differences.size() << " lines differ";
   for (std::size_t k = 0; k < differences.size() && k < limit; ++k) {
     const ReportDifference& d = differences[k];
-    out << "\nline " << d.line << " (" << d.why << ")\n  actual:   " << d.actual << "\n  expected: " << d.expected;
+    out << "\nline " << d.line << " (" << d.why << ")\n  actual:   " << d.actual
+        << "\n  expected: " << d.expected;
   }
   return out.str();
 }

@@ -28,7 +28,8 @@ std::vector<ReportDifference> CompareReports(const std::string& actual, const st
                                              const CompareOptions& options = {});
 
 // The differences as a readable failure message (at most `limit` of them).
-std::string DescribeDifferences(const std::vector<ReportDifference>& differences, std::size_t limit = 10);
+std::string DescribeDifferences(const std::vector<ReportDifference>& differences,
+                                std::size_t limit = 10);
 
 std::string ReadFile(const std::string& path);
 

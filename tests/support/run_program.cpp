@@ -22,13 +22,16 @@ std::string NameOf(const std::string& entry) { return entry.substr(0, entry.find
 StartedProgram::StartedProgram(const std::vector<std::string>& argv, const std::string& scratch,
                                const std::vector<std::string>& environment) {
   static std::atomic<int> counter{0};
-  const std::string stem = scratch + "/program" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
+  const std::string stem =
+      scratch + "/program" + std::to_string(::getpid()) + "_" + std::to_string(counter++);
   outPath_ = stem + ".out";
   errPath_ = stem + ".err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 1, outPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
 
   std::vector<std::string> args = argv;
   std::vector<char*> argp;

@@ -8,9 +8,11 @@
 namespace quorvel::testing {
 namespace {
 
-const std::string kLine = "      Model              19       62881.9571          3309.5767      4.8305    0.0000\r\n";
+const std::string kLine =
+    "      Model              19       62881.9571          3309.5767      4.8305    0.0000\r\n";
 
-std::size_t Differences(const std::string& actual, const std::string& expected, CompareOptions options = {}) {
+std::size_t Differences(const std::string& actual, const std::string& expected,
+                        CompareOptions options = {}) {
   return CompareReports(actual, expected, options).size();
 }
 
@@ -19,7 +21,8 @@ TEST(CompareReports, PassesRoundingAndTheSignOfNotANumber) {
   std::string rounded = kLine;
   rounded.replace(rounded.find("62881.9571"), 10, "62881.9572");
   EXPECT_EQ(Differences(rounded, kLine), 0u);
-  EXPECT_EQ(Differences("   Sigma_M    -nan   (  -nan)\r\n", "   Sigma_M     nan   (   nan)\r\n"), 0u);
+  EXPECT_EQ(Differences("   Sigma_M    -nan   (  -nan)\r\n", "   Sigma_M     nan   (   nan)\r\n"),
+            0u);
   // A zero printed with a minus sign keeps its field: it ends in the same column.
   EXPECT_EQ(Differences("      F(5,2)    -0.0000\r\n", "      F(5,2)     0.0000\r\n"), 0u);
 }
@@ -39,7 +42,8 @@ TEST(CompareReports, CatchesLayoutNumbersAndLineEnds) {
   decimals.replace(decimals.find(" 4.8305"), 7, "4.83050");
   EXPECT_EQ(Differences(decimals, kLine), 1u);
   EXPECT_EQ(Differences("      Model   19\n", "      Model   19\r\n"), 1u);
-  EXPECT_EQ(Differences("      Model   18\r\n", "      Model   19\r\n"), 1u) << "whole numbers are text";
+  EXPECT_EQ(Differences("      Model   18\r\n", "      Model   19\r\n"), 1u)
+      << "whole numbers are text";
   EXPECT_EQ(Differences("   M2   nan\r\n", "   M2   0.1000\r\n"), 1u);
   EXPECT_EQ(Differences("   M2   inf\r\n", "   M2   nan\r\n"), 1u);
   EXPECT_EQ(Differences(kLine + kLine, kLine), 1u) << "a line too many";
@@ -48,8 +52,12 @@ TEST(CompareReports, CatchesLayoutNumbersAndLineEnds) {
 TEST(CompareReports, LayoutOnlyLinesStillCompareTheirLayout) {
   CompareOptions options;
   options.layoutOnlyLines = {1};
-  EXPECT_EQ(Differences("   Sigma_E   1.0000   78.7978\r\n", "   Sigma_E   1.0000       nan\r\n", options), 0u);
-  EXPECT_EQ(Differences("   Sigma_E   1.0000  78.7978\r\n", "   Sigma_E   1.0000       nan\r\n", options), 1u);
+  EXPECT_EQ(Differences("   Sigma_E   1.0000   78.7978\r\n", "   Sigma_E   1.0000       nan\r\n",
+                        options),
+            0u);
+  EXPECT_EQ(
+      Differences("   Sigma_E   1.0000  78.7978\r\n", "   Sigma_E   1.0000       nan\r\n", options),
+      1u);
 }
 
 }  // namespace
