@@ -9,7 +9,7 @@
 namespace quorvel {
 namespace {
 
-// A confidence level: a whole decimal number strictly between 0 and 1, nothing after it.
+// A confidence level: a decimal number strictly between 0 and 1 and nothing else.
 bool ParseLevel(const std::string& text, double& level) {
   double value = 0;
   const char* end = text.data() + text.size();
