@@ -125,7 +125,9 @@ TEST_P(FixtureReport, CliReportIsLayoutExactAndExportsCarryItsNumbers) {
     const testing::ProgramRun run = Cli({"analyze", book.string(), "--output-dir", out.string(),
                                          "--model", std::to_string(e.model)});
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    EXPECT_EQ(run.err, "");
+    // Nothing on standard error but, for a sheet whose last row leaves a trait out, the
+    // warning that says so.
+    EXPECT_TRUE(run.err.empty() || run.err.rfind("quorvel-cli: warning: Trait column", 0) == 0) << run.err;
     const std::string report = run.out;
     EXPECT_EQ(testing::ReadFile((out / "result.txt").string()), report)
         << "result.txt and standard output";
