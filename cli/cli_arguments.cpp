@@ -22,14 +22,15 @@ bool ParseLevel(const std::string& text, double& level) {
 }  // namespace
 
 const char* CliUsageText() {
-  return "Usage: quorvel-cli COMMAND FILE.xls [OPTIONS]\n"
-         "Analyses a nested mating design read from the first worksheet of an .xls workbook.\n"
+  return "Usage: quorvel-cli COMMAND FILE [OPTIONS]\n"
+         "Analyses a nested mating design read from the first worksheet of a workbook;\n"
+         "FILE is an .xls, .xlsx, .ods, .csv or .tsv file, recognised by its content.\n"
          "\n"
          "Commands:\n"
-         "  import FILE.xls [--output-dir DIR]\n"
+         "  import FILE [--output-dir DIR]\n"
          "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
          "      workbook, or in DIR) and prints it.\n"
-         "  analyze FILE.xls [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
+         "  analyze FILE [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
          "                 [--export PATH] [--intervals] [--level L]\n"
          "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
          "      layout fits), writes the report result.txt and prints it.\n"
@@ -46,7 +47,7 @@ const char* CliUsageText() {
          "                        and heritabilities to the report\n"
          "        --level L       the level of every confidence interval (report and\n"
          "                        exports), between 0 and 1; 0.95 by default\n"
-         "  cells FILE.xls\n"
+         "  cells FILE\n"
          "      Lists the decoded cells of every worksheet.\n"
          "\n"
          "Options:\n"
@@ -162,7 +163,7 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
     }
   }
   if (!haveWorkbook) {
-    error = command + " needs a workbook (FILE.xls)";
+    error = command + " needs a workbook (FILE)";
     return std::nullopt;
   }
   return parsed;
