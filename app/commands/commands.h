@@ -13,13 +13,6 @@
 
 namespace quorvel {
 
-// The user's choice of confidence intervals: a section in the report, and the level of
-// every interval the run computes.
-struct IntervalSettings {
-  bool inReport = false;
-  double level = 0.95;
-};
-
 // Everything the commands share for the life of the program.
 struct Session {
   explicit Session(Platform& p) : platform(p) {}
@@ -38,6 +31,9 @@ struct Session {
   RunOutput lastRun;
   // Raised by CancelRun to stop the running analysis; lowered by each Model command.
   std::atomic<bool> stopRun{false};
+  // The user's choice of confidence level and of the report's interval section, handed
+  // to each run as it starts.
+  ReportOptions reportOptions;
 
   // The result of the report the view shows: set when a finished run hands over, kept by
   // a run that is cancelled or cannot write its report (the previous report stays shown).
@@ -45,8 +41,6 @@ struct Session {
   std::shared_ptr<const AnalysisResult> shownResult;
   std::string shownSource;  // the workbook's file name that result came from
   std::string runSource;    // the workbook's file name of the run in progress
-  // Confidence intervals: whether the report shows them and at which level.
-  IntervalSettings intervals;
   // Where the last export went (with its trailing separator); empty before the first.
   std::string exportFolder;
 };

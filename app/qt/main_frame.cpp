@@ -280,7 +280,8 @@ void CMainFrame::UpdateResultCommands() {
     if (result != chartedResult_) {
       chartedResult_ = result;
       charts_->SetResult(session.shownResult, QString::fromStdString(session.shownSource),
-                         QString::fromStdString(session.state.dataFolder), session.intervals.level);
+                         QString::fromStdString(session.state.dataFolder),
+                         session.reportOptions.level);
     }
     if (tabs_->indexOf(charts_) < 0) tabs_->addTab(charts_, QStringLiteral("&Charts"));
   }
@@ -308,12 +309,12 @@ void CMainFrame::ShowFindOutcome(bool forward) {
 
 void CMainFrame::OnIntervalsChanged() {
   Session& session = view_->GetSession();
-  session.intervals.inReport = CommandAction(CommandId::ConfidenceIntervals)->isChecked();
+  session.reportOptions.intervals = CommandAction(CommandId::ConfidenceIntervals)->isChecked();
   if (const QAction* level = levels_->checkedAction())
-    session.intervals.level = level->data().toDouble();
+    session.reportOptions.level = level->data().toDouble();
   QSettings settings;
-  settings.setValue(QLatin1String(kSettingIntervals), session.intervals.inReport);
-  settings.setValue(QLatin1String(kSettingLevel), session.intervals.level);
+  settings.setValue(QLatin1String(kSettingIntervals), session.reportOptions.intervals);
+  settings.setValue(QLatin1String(kSettingLevel), session.reportOptions.level);
 }
 
 QList<QAction*> CMainFrame::LevelActions() const { return levels_->actions(); }

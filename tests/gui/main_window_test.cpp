@@ -358,10 +358,11 @@ void MainWindowTest::openModel3HandOffAndPaint() {
 
   const DialogSeen open = TriggerAndChooseFile(Command(CommandId::FileOpen), workbook);
   QCOMPARE(open.mode, QFileDialog::AcceptOpen);
-  QCOMPARE(open.nameFilters,
-           QStringList({"Workbooks (*.xls *.xlsx *.ods *.csv *.tsv)", "Excel 97-2003 workbooks (*.xls)",
-                        "Excel workbooks (*.xlsx)", "OpenDocument spreadsheets (*.ods)", "Text files (*.csv *.tsv)",
-                        "All files (*)"}));
+  QCOMPARE(
+      open.nameFilters,
+      QStringList({"Workbooks (*.xls *.xlsx *.ods *.csv *.tsv)", "Excel 97-2003 workbooks (*.xls)",
+                   "Excel workbooks (*.xlsx)", "OpenDocument spreadsheets (*.ods)",
+                   "Text files (*.csv *.tsv)", "All files (*)"}));
   QCOMPARE(open.defaultSuffix, QString());
   QCOMPARE(open.directory, QCoreApplication::applicationDirPath());
   AppState& state = TheSession().state;
@@ -755,11 +756,11 @@ void MainWindowTest::settingsKeepTheIntervalsAndTheWindowsPlace() {
   QAction* intervals = Command(CommandId::ConfidenceIntervals);
   QVERIFY(intervals->isCheckable());
   QVERIFY(!intervals->isChecked());
-  QVERIFY(!session.intervals.inReport);
+  QVERIFY(!session.reportOptions.intervals);
   intervals->trigger();
   frame_->LevelActions()[3]->trigger();
-  QVERIFY(session.intervals.inReport);
-  QCOMPARE(session.intervals.level, 0.99);
+  QVERIFY(session.reportOptions.intervals);
+  QCOMPARE(session.reportOptions.level, 0.99);
   QCOMPARE(QSettings().value(QStringLiteral("Options/ConfidenceIntervals")).toBool(), true);
   frame_->resize(777, 555);
   frame_->SaveSettings();
@@ -771,12 +772,24 @@ void MainWindowTest::settingsKeepTheIntervalsAndTheWindowsPlace() {
   QCOMPARE(other.size(), QSize(777, 555));
   QVERIFY(other.CommandAction(CommandId::ConfidenceIntervals)->isChecked());
   QVERIFY(other.LevelActions()[3]->isChecked());
-  QCOMPARE(other.GetActiveView()->GetSession().intervals.level, 0.99);
+  QCOMPARE(other.GetActiveView()->GetSession().reportOptions.level, 0.99);
+
+  // The next run's report has the interval section at that level, and so have its charts.
+  frame_->resize(900, 700);
+  Command(CommandId::Model3)->trigger();
+  QTRY_VERIFY_WITH_TIMEOUT(!session.runInProgress, 60000);
+  const QStringList lines = ReportLines(folder_.filePath(QStringLiteral("result.txt")));
+  QVERIFY(lines.contains(QStringLiteral("   Approximate 99% confidence intervals for trait 1:")));
+  QCOMPARE(session.shownResult->traits[0].random.heritabilities[0].ci.level, 0.99);
+  frame_->Tabs()->setCurrentWidget(frame_->Charts());
+  QCOMPARE(frame_->Charts()->Kind(), ChartKind::Males);
+  QVERIFY(frame_->Charts()->Canvas()->grab().width() > 0);
+  QVERIFY(frame_->Charts()->Canvas()->Marks().front().tip.contains(QStringLiteral("99% interval")));
+  frame_->Tabs()->setCurrentWidget(view_);
 
   intervals->trigger();
   frame_->LevelActions()[2]->trigger();
   QCOMPARE(QSettings().value(QStringLiteral("Options/ConfidenceLevel")).toDouble(), 0.95);
-  frame_->resize(900, 700);
 }
 
 void MainWindowTest::droppedWorkbookOpens() {

@@ -70,10 +70,8 @@ foreach(entry ${entries})
     continue()
   endif()
   get_filename_component(name "${entry}" NAME)
-  # Build trees (build, build-asan, build-fuzz: what .gitignore keeps out) hold generated
-  # C++ of CMake's own.
-  if(name IN_LIST ignored OR name STREQUAL "app" OR name MATCHES "^build")
-    continue()
+  if(name IN_LIST ignored OR name STREQUAL "app" OR EXISTS "${entry}/CMakeCache.txt")
+    continue()  # not program code, or a build tree made beside the sources
   endif()
   file(GLOB_RECURSE code LIST_DIRECTORIES false "${entry}/*.cpp" "${entry}/*.h")
   if(code AND NOT name IN_LIST known)
