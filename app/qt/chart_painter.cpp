@@ -579,6 +579,7 @@ void VariancePlot::PaintComponents(QPainter& painter, const QRectF& panel, const
     const qreal end = finite ? y.Map(c.estimate) : base;
     const QRectF bar(cx - barWidth / 2, std::min(base, end), barWidth, std::abs(end - base));
     mark.area = bar.adjusted(0, -1, 0, 1);
+    if (finite) mark.body = bar;
     if (finite) {
       painter.fillRect(bar, fill);
       painter.setPen(QPen(kInk, 1));

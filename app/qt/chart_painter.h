@@ -25,6 +25,8 @@ struct ChartMark {
   enum class Kind { MaleRow, ComponentBar, Heritability, Cell };
   Kind kind = Kind::MaleRow;
   QRectF area;
+  // Where the value's own colour fills: a bar (empty for a value that is not a number).
+  QRectF body;
   QString tip;
   // Drawn with a flag: an interval that is undefined, a value outside the 0-1 scale that
   // was clipped, a correlation that is undefined (a hatched cell).
