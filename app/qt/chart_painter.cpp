@@ -460,8 +460,11 @@ class VariancePlot final : public Chart {
     const qreal line = fonts.Line();
     const qreal slotCount = std::max<qreal>(3, static_cast<qreal>(data_.components.size()));
     const qreal slot = fonts.Width(QStringLiteral("female \u00d7 repeat"), fonts.small) + line;
-    return {std::max(slotCount * slot + AxisWidth(fonts) + 2 * line,
-                     fonts.Width(QStringLiteral("Hm (male means)"), fonts.text) + 34 * line),
+    qreal notes = 0;
+    for (const QString& note : Notes()) notes = std::max(notes, fonts.Width(note, fonts.small));
+    return {std::max({slotCount * slot + AxisWidth(fonts) + 2 * line,
+                      fonts.Width(QStringLiteral("Hm (male means)"), fonts.text) + 34 * line,
+                      notes + 2 * line}),
             fonts.Line() * 36};
   }
 
@@ -471,6 +474,15 @@ class VariancePlot final : public Chart {
  private:
   static qreal AxisWidth(const ChartFonts& fonts) {
     return fonts.Width(QStringLiteral("-0000.00"), fonts.small) + fonts.Line();
+  }
+  // The notes at the bottom: how the intervals were found, what a flag means.
+  static QStringList Notes() {
+    return {QStringLiteral("Intervals: residual exact chi-square; other components Satterthwaite; "
+                           "Hi and Hm Wald (approximate, weak near 0 and 1)."),
+            QStringLiteral("\u2020 no interval: the estimate is not positive or its sampling "
+                           "variance is not finite."),
+            QStringLiteral("\u25b2 a value outside 0\u20131 is drawn at the edge; an interval that "
+                           "reaches past an edge ends in an arrow.")};
   }
   void PaintComponents(QPainter& painter, const QRectF& panel, const ChartFonts& fonts,
                        std::vector<ChartMark>& marks) const;
@@ -491,12 +503,7 @@ std::vector<ChartMark> VariancePlot::Paint(QPainter& painter, const QRectF& area
       painter, area, fonts, Title(),
       context_ +
           QStringLiteral(" \u2014 random model, %1 intervals").arg(PercentText(data_.level)));
-  // Notes at the bottom: how the intervals were found, what a flag means.
-  const QStringList notes = {
-      QStringLiteral("Intervals: residual exact chi-square; other components Satterthwaite; "
-                     "Hi and Hm Wald (approximate, weak near 0 and 1)."),
-      QStringLiteral("\u2020 no interval: the estimate is not positive or its sampling variance "
-                     "is not finite.   \u25b2 outside 0\u20131: drawn at the edge.")};
+  const QStringList notes = Notes();
   const qreal notesHeight = QFontMetricsF(fonts.small).lineSpacing() * notes.size() + margin;
   const qreal heritabilityHeight = line * 7.5;
   const QRectF components(area.left() + margin, top, area.width() - 2 * margin,
