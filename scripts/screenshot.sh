@@ -11,6 +11,9 @@
 #   menu.png     the Ananlysis menu open on Model 3
 #   report.png   the top of the report after Model 3
 #   random.png   the report scrolled to the random-model section
+#   charts.png   the Charts tab beside that report: the males of the first trait
+#   chart-males.png, chart-variance.png, chart-correlations.png
+#                each chart as File > Save Chart As... writes it (PNG, twice the pixels)
 #   wait.png     "Please wait" during a large run (only when the 10,000-row test workbook
 #                tests/data/xls/fixtures/nested_10000.lo.xls is in the tree)
 #   about.png    the About box
@@ -116,6 +119,38 @@ sleep 0.5
 shot random
 # Back to the top: "Please wait" is drawn at the centre of the unscrolled area.
 for _ in $(seq 40); do xdotool key Prior; done
+
+# The charts beside the report: Alt+C shows them, Alt+M, Alt+V and Alt+O choose the chart,
+# and each is saved through File > Save Chart As... (Alt+F, H) into the folder of shots.
+save_chart() {
+  rm -f "$shots/$1"
+  focus_main
+  xdotool key --clearmodifiers alt+f
+  sleep 0.4
+  xdotool key h
+  sleep 1  # the dialog takes the focus and puts it into its file name field
+  xdotool type --delay 5 "$shots/$1"
+  xdotool key Return
+  for _ in $(seq 100); do [ -s "$shots/$1" ] && break; sleep 0.05; done
+  [ -s "$shots/$1" ] || { echo "screenshot.sh: $1 was not saved" >&2; return 1; }
+  echo "wrote docs/screenshots/$1"
+}
+focus_main
+xdotool key --clearmodifiers alt+c
+sleep 0.8
+shot charts
+save_chart chart-males.png
+focus_main
+xdotool key --clearmodifiers alt+v
+sleep 0.5
+save_chart chart-variance.png
+focus_main
+xdotool key --clearmodifiers alt+o
+sleep 0.5
+save_chart chart-correlations.png
+focus_main
+xdotool key --clearmodifiers alt+r
+sleep 0.5
 
 large=$root/tests/data/xls/fixtures/nested_10000.lo.xls
 if [ -f "$large" ]; then

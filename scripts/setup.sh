@@ -10,6 +10,7 @@ packages=(
   libxlsxwriter-dev                                # the import benchmark writes its .xlsx with it
   clang libclang-rt-14-dev                         # libFuzzer target of the reader
   qt6-base-dev qt6-qpa-plugins libgl-dev           # desktop program (offscreen platform for tests)
+  qt6-svg-dev                                      # charts saved as SVG
   libx11-dev                                       # lock-key indicators of the status bar
   libboost-math-dev                                # t, chi-square and normal distributions
   nlohmann-json3-dev                               # JSON export

@@ -88,6 +88,7 @@ void RunAnalysis(Session& session, ModelKind required) {
   }
 
   session.runInProgress = true;
+  session.runSource = state.dataFileName;
   session.modeBeforeRun = state.displayMode.load();
   session.platform.RunStateChanged(true);
   // "Please wait" is set before the worker starts, so that a run finishing at once cannot
@@ -118,19 +119,20 @@ void OnAnalysisTick(Session& session) {
   const bool finished = ticks >= finishTick;
 
   // A report that could not be created: no "Please wait" second, the view goes back to
-  // what it showed before the run. The run ends before the message box, which is modal
+  // what it showed before the run (before the run's end is announced, so that the
+  // commands offered then see it). The run ends before the message box, which is modal
   // and would otherwise see further ticks.
   if (finished && state.runStatus == RunStatus::ReportNotCreated) {
-    EndRun(session);
     state.displayMode.store(session.modeBeforeRun);
+    EndRun(session);
     session.platform.InvalidateView();
     session.platform.ShowMessage(kMsgResultNotCreated, MessageIcon::None);
     return;
   }
 
   if (finished && state.runStatus == RunStatus::Cancelled) {
-    EndRun(session);
     state.displayMode.store(session.modeBeforeRun);
+    EndRun(session);
     session.platform.InvalidateView();
     return;
   }
@@ -141,6 +143,8 @@ void OnAnalysisTick(Session& session) {
   }
   session.platform.SetScrollSize(std::max(10 * state.reportWidth + 140, 1100),
                                  20 * state.reportLineCount + 50);
+  session.shownResult = session.lastRun.result;
+  session.shownSource = session.runSource;
   EndRun(session);
 }
 
@@ -181,6 +185,22 @@ void SaveReportAs(Session& session) {
   }
   state.dialogFolder = FolderWithSeparator(chosen->fullPath);
   if (failure) platform.ShowMessage(*failure, MessageIcon::None);
+}
+
+const AnalysisResult* ShownResult(const Session& session) {
+  if (session.runInProgress || session.state.displayMode.load() != DisplayMode::Report) {
+    return nullptr;
+  }
+  return session.shownResult.get();
+}
+
+void OpenWorkbookAt(Session& session, const std::string& path) {
+  if (session.runInProgress) return;
+  AppState& state = session.state;
+  const std::size_t slash = path.find_last_of('/');
+  state.dataFolder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+  state.dataFileName = slash == std::string::npos ? path : path.substr(slash + 1);
+  ImportWorkbook(state, session.designData, session.platform, path);
 }
 
 void OpenManual(Session& session) {

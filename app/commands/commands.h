@@ -34,6 +34,15 @@ struct Session {
   // The user's choice of confidence level and of the report's interval section, handed
   // to each run as it starts.
   ReportOptions reportOptions;
+
+  // The result of the report the view shows: set when a finished run hands over, kept by
+  // a run that is cancelled or cannot write its report (the previous report stays shown).
+  // The charts and the exports read it; it counts only while the report is shown.
+  std::shared_ptr<const AnalysisResult> shownResult;
+  std::string shownSource;  // the workbook's file name that result came from
+  std::string runSource;    // the workbook's file name of the run in progress
+  // Where the last export went (with its trailing separator); empty before the first.
+  std::string exportFolder;
 };
 
 // Message texts of the commands.
@@ -64,6 +73,12 @@ void CancelRun(Session& session);
 // a file that cannot be read or written is named in a message. Refused with
 // kMsgPerformComputing unless the report is shown; ignored while a run is in progress.
 void SaveReportAs(Session& session);
+// The result of the report the view shows, or null while none is shown (no run yet, a
+// run in progress, or a data echo shown since).
+const AnalysisResult* ShownResult(const Session& session);
+// Opens the workbook at `path` (dropped on the window) as the Open command opens the one
+// its dialog returns. Ignored while a run is in progress.
+void OpenWorkbookAt(Session& session, const std::string& path);
 // Help > Manual: asks the desktop to open programFolder/Manual.pdf, or when that does not
 // exist the installed copy in programFolder/../share/quorvel.
 void OpenManual(Session& session);

@@ -10,6 +10,7 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 #include "app/qt/command_ids.h"
 #include "app/qt/quorvel_view.h"
@@ -17,7 +18,9 @@
 namespace quorvel {
 namespace {
 
-QString FromLocal(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+QString FromLocal(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
 std::string ToLocal(const QString& path) { return QFile::encodeName(path).toStdString(); }
 
 // Runs a modal file dialog as the settings ask. A wildcard initial name ("*.txt") is the
@@ -47,7 +50,8 @@ QStringList NameFiltersFromDialogFilter(const std::string& filter) {
     QString name = parts[k].trimmed();
     if (name.isEmpty()) break;  // the "||" that ends the list
     // The name may carry its patterns in brackets already; Qt wants them after a blank.
-    if (const qsizetype open = name.lastIndexOf(QLatin1Char('(')); open > 0 && name.endsWith(QLatin1Char(')'))) {
+    if (const qsizetype open = name.lastIndexOf(QLatin1Char('('));
+        open > 0 && name.endsWith(QLatin1Char(')'))) {
       name = name.left(open).trimmed();
     }
     QStringList patterns = parts[k + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
@@ -103,21 +107,44 @@ void QtPlatform::StartWorker(std::function<void()> body) {
   // A new run starts only after the last one has handed over, so earlier workers have
   // finished or are returning: joining them here keeps one thread object per live run.
   JoinWorkers();
-  workers_.emplace_back(std::move(body));
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  std::thread thread([body = std::move(body), finished] {
+    body();
+    finished->store(true, std::memory_order_release);
+  });
+  workers_.push_back(Worker{std::move(thread), std::move(finished)});
 }
 
 void QtPlatform::JoinWorkers() {
-  for (std::thread& worker : workers_) {
-    if (worker.joinable()) worker.join();
+  for (Worker& worker : workers_) {
+    if (worker.thread.joinable()) worker.thread.join();
   }
   workers_.clear();
+}
+
+bool QtPlatform::JoinWorkersFor(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (WorkerRunning() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (WorkerRunning()) return false;
+  JoinWorkers();
+  return true;
+}
+
+bool QtPlatform::WorkerRunning() const {
+  return std::any_of(workers_.begin(), workers_.end(), [](const Worker& worker) {
+    return !worker.finished->load(std::memory_order_acquire);
+  });
 }
 
 void QtPlatform::ShellOpen(const std::string& path) {
   QDesktopServices::openUrl(QUrl::fromLocalFile(FromLocal(path)));
 }
 
-std::string QtPlatform::ExecutablePath() const { return ToLocal(QCoreApplication::applicationFilePath()); }
+std::string QtPlatform::ExecutablePath() const {
+  return ToLocal(QCoreApplication::applicationFilePath());
+}
 
 ViewSize QtPlatform::ClientAreaSize() const {
   const QSize size = view_.viewport()->size();

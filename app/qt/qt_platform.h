@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QStringList>
-
+#include <atomic>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -46,12 +48,21 @@ class QtPlatform final : public Platform {
 
   // Joins every worker started so far; the caller's state must outlive them until then.
   void JoinWorkers();
+  // Waits up to `timeout` for every worker to finish and joins those that did; true when
+  // none is left running.
+  bool JoinWorkersFor(std::chrono::milliseconds timeout);
+  bool WorkerRunning() const;
   bool TimerActive(int id) const;
 
  private:
+  struct Worker {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> finished;
+  };
+
   CQuorvelView& view_;
   std::map<int, QTimer*> timers_;  // owned by the view, one per timer id
-  std::vector<std::thread> workers_;
+  std::vector<Worker> workers_;
 };
 
 }  // namespace quorvel

@@ -14,7 +14,8 @@
 
 namespace quorvel {
 
-CQuorvelApp::CQuorvelApp(int& argc, char** argv) : QApplication(argc, argv), recentFiles_(kRecentFileCount) {}
+CQuorvelApp::CQuorvelApp(int& argc, char** argv)
+    : QApplication(argc, argv), recentFiles_(kRecentFileCount) {}
 
 // The window goes before the document it shows; both before the application itself.
 CQuorvelApp::~CQuorvelApp() {
@@ -38,14 +39,20 @@ bool CQuorvelApp::InitInstance() {
   // options, which QApplication has taken, so the standard action is a new document.
   document_ = std::make_unique<CQuorvelDoc>();
   mainFrame_ = std::make_unique<CMainFrame>(document_.get());
-  connect(mainFrame_->CommandAction(CommandId::FileNew), &QAction::triggered, this, &CQuorvelApp::OnFileNew);
-  connect(mainFrame_->CommandAction(CommandId::AppExit), &QAction::triggered, this, &CQuorvelApp::OnAppExit);
-  connect(mainFrame_->CommandAction(CommandId::AppAbout), &QAction::triggered, this, &CQuorvelApp::OnAppAbout);
+  connect(mainFrame_->CommandAction(CommandId::FileNew), &QAction::triggered, this,
+          &CQuorvelApp::OnFileNew);
+  connect(mainFrame_->CommandAction(CommandId::AppExit), &QAction::triggered, this,
+          &CQuorvelApp::OnAppExit);
+  connect(mainFrame_->CommandAction(CommandId::AppAbout), &QAction::triggered, this,
+          &CQuorvelApp::OnAppAbout);
   mainFrame_->GetActiveView()->OnInitialUpdate();
 
-  // A first window of three quarters of the screen, as window systems place new windows.
-  if (const QScreen* screen = primaryScreen(); screen != nullptr) {
-    mainFrame_->resize(screen->availableGeometry().size() * 3 / 4);
+  // The window where the user left it; the first time three quarters of the screen, as
+  // window systems place new windows.
+  if (!mainFrame_->RestoreSettings()) {
+    if (const QScreen* screen = primaryScreen(); screen != nullptr) {
+      mainFrame_->resize(screen->availableGeometry().size() * 3 / 4);
+    }
   }
   mainFrame_->show();
   return true;

@@ -4,8 +4,11 @@
 
 #include <QAbstractScrollArea>
 #include <QFont>
+#include <chrono>
+#include <optional>
 
 #include "app/commands/commands.h"
+#include "app/commands/text_find.h"
 #include "app/qt/qt_platform.h"
 
 namespace quorvel {
@@ -37,9 +40,24 @@ class CQuorvelView : public QAbstractScrollArea {
   // Called by the view's timers with their id.
   void OnTimer(int id);
 
+  // Finds `needle` in the shown echo or report from the last match on (the top of the
+  // visible lines before the first), marks it and scrolls it into view. Says in `outcome`
+  // which line it is on, or that it is nowhere.
+  bool Find(const QString& needle, bool forward, QString* outcome = nullptr);
+  const std::optional<TextMatch>& FindMatch() const { return match_; }
+  void ClearFindMatch();
+
+  // Opens the workbook at `path` as Open does with the file its dialog returns.
+  void OpenDropped(const QString& path);
+  // Stops the run in progress, if any, and waits up to `timeout` for its worker to end;
+  // false when it is still running then.
+  bool StopRunAndWait(std::chrono::milliseconds timeout);
+
  signals:
   // A run started (true) or handed over (false).
   void runStateChanged(bool running);
+  // What the view shows changed: an import, a run started or handed over.
+  void shownContentChanged();
   // A warning about the last command for the status bar; empty clears it.
   void statusWarning(const QString& text);
 
@@ -52,6 +70,8 @@ class CQuorvelView : public QAbstractScrollArea {
   void OnModel2();
   void OnModel3();
   void OnHelpManual();
+  void OnFileExport();
+  void OnCancelRun();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -65,9 +85,10 @@ class CQuorvelView : public QAbstractScrollArea {
   QtPlatform platform_{*this};
   Session session_{platform_};
   QFont font_;
-  int dotPhase_;          // phase of the "Please wait" dots, 100 to 142 in steps of 7
-  int scrollWidth_ = 0;   // scrollable drawing area last set, pixels
+  int dotPhase_;         // phase of the "Please wait" dots, 100 to 142 in steps of 7
+  int scrollWidth_ = 0;  // scrollable drawing area last set, pixels
   int scrollHeight_ = 0;
+  std::optional<TextMatch> match_;  // the last text found, marked until the shown text changes
 };
 
 }  // namespace quorvel

@@ -5,32 +5,46 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
-#include <QScopeGuard>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
-
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
 #include <functional>
+#include <thread>
 
+#include "app/qt/charts_view.h"
 #include "app/qt/command_ids.h"
+#include "app/qt/find_bar.h"
 #include "app/qt/main_frame.h"
 #include "app/qt/qt_platform.h"
 #include "app/qt/quorvel_app.h"
+#include "app/qt/quorvel_doc.h"
 #include "app/qt/quorvel_view.h"
 #include "app/qt/recent_file_list.h"
 
@@ -97,7 +111,8 @@ DialogSeen TriggerAndChooseFile(QAction* action, const QString& path) {
       return;
     }
     dialog->selectFile(path);
-    static_cast<QDialog*>(dialog)->accept();  // QFileDialog::accept, reached through the public slot
+    static_cast<QDialog*>(dialog)
+        ->accept();  // QFileDialog::accept, reached through the public slot
   });
   action->trigger();
   return seen;
@@ -152,11 +167,18 @@ class MainWindowTest : public QObject {
   void openModel3HandOffAndPaint();
   void pleaseWaitFollowsTheClientCentreAndScroll();
   void saveAsCopiesTheReportAndMovesTheDialogFolder();
+  void exportAndChartsFollowTheShownReport();
+  void findMarksAndScrollsToTheText();
+  void escapeCancelsARunAndKeepsTheReport();
+  void closingTheWindowDuringARunStopsIt();
+  void closingTheWindowDuringARunThatNeverStopsEndsTheProgram();
   void newDocumentRestartsTheView();
   void manualOpensBesideTheProgram();
   void aboutBox();
   void recentFileListKeepsItsEntries();
   void dialogFiltersInQtForm();
+  void settingsKeepTheIntervalsAndTheWindowsPlace();
+  void droppedWorkbookOpens();
   void leftOutColumnsWarnInTheStatusBar();
 };
 
@@ -176,8 +198,25 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
 
   // Menus in order, entries with their exact texts and command ids (0: separator).
   const QList<QPair<QString, QList<QPair<QString, int>>>> expected = {
-      {"&File", {{"&Open...\tCtrl+O", 57601}, {"Save &As...", 57604}, {"", 0}, {"E&xit", 57665}}},
-      {"&Ananlysis", {{"&Model 1", 32776}, {"&Model 2", 32774}, {"&Model 3", 32775}}},
+      {"&File",
+       {{"&Open...\tCtrl+O", 57601},
+        {"Save &As...", 57604},
+        {"&Export Results...", 32780},
+        {"Save C&hart As...", 32781},
+        {"", 0},
+        {"E&xit", 57665}}},
+      {"&Edit",
+       {{"&Find...\tCtrl+F", 32784},
+        {"Find &Next\tF3", 32785},
+        {"Find &Previous\tShift+F3", 32786}}},
+      {"&Ananlysis",
+       {{"&Model 1", 32776},
+        {"&Model 2", 32774},
+        {"&Model 3", 32775},
+        {"&Cancel Run\tEsc", 32782},
+        {"", 0},
+        {"Confidence Intervals", 32783},
+        {"Confidence &Level", -1}}},
       {"&Help", {{"&Manual (PDF)", 32778}, {"&About Quorvel...", 57664}}},
   };
   const QList<QAction*> menus = frame_->menuBar()->actions();
@@ -190,16 +229,27 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
       QCOMPARE(entries[e]->isSeparator(), expected[m].second[e].second == 0);
       if (entries[e]->isSeparator()) continue;
       QCOMPARE(entries[e]->text(), expected[m].second[e].first);
+      if (expected[m].second[e].second == -1) {  // a submenu
+        QVERIFY(entries[e]->menu() != nullptr);
+        continue;
+      }
       QCOMPARE(entries[e]->data().toInt(), expected[m].second[e].second);
     }
   }
 
-  // Toolbar: Open, Save As, Manual, the same actions as the menu, with icons and tooltips.
+  // Toolbar: Open, Save As, Manual, then Cancel: the same actions as the menu, with icons
+  // and tooltips. The levels of the intervals are 80, 90, 95 (chosen) and 99 per cent.
   const QList<QAction*> buttons = frame_->ToolBar()->actions();
-  QCOMPARE(buttons.size(), 3);
-  const int buttonIds[] = {57601, 57604, 32778};
-  const char* tips[] = {"Open", "Save As", "Manual (PDF)"};
-  for (int k = 0; k < 3; ++k) {
+  QCOMPARE(buttons.size(), 5);
+  QVERIFY(buttons[3]->isSeparator());
+  const int buttonIds[] = {57601, 57604, 32778, -1, 32782};
+  const char* tips[] = {"Open", "Save As", "Manual (PDF)", "", "Cancel the analysis (Esc)"};
+  QStringList levels;
+  for (QAction* level : frame_->LevelActions())
+    levels << level->text() + (level->isChecked() ? "*" : "");
+  QCOMPARE(levels, QStringList({"80%", "90%", "95%*", "99%"}));
+  for (int k = 0; k < 5; ++k) {
+    if (k == 3) continue;
     QCOMPARE(buttons[k]->data().toInt(), buttonIds[k]);
     QVERIFY(!buttons[k]->icon().isNull());
     QCOMPARE(buttons[k]->toolTip(), QString::fromLatin1(tips[k]));
@@ -216,13 +266,13 @@ void MainWindowTest::titleMenusToolbarAndStatusBar() {
 
 void MainWindowTest::keyboardTable() {
   const QList<QPair<QKeySequence, int>> table = {
-      {QKeySequence("Ctrl+N"), 57600},         {QKeySequence("Ctrl+O"), 57601},
-      {QKeySequence("Ctrl+S"), 57603},         {QKeySequence("Ctrl+P"), 57607},
-      {QKeySequence("Ctrl+Z"), 57643},         {QKeySequence("Alt+Backspace"), 57643},
-      {QKeySequence("Ctrl+X"), 57635},         {QKeySequence("Shift+Del"), 57635},
-      {QKeySequence("Ctrl+C"), 57634},         {QKeySequence("Ctrl+Ins"), 57634},
-      {QKeySequence("Ctrl+V"), 57637},         {QKeySequence("Shift+Ins"), 57637},
-      {QKeySequence("F6"), 57680},             {QKeySequence("Shift+F6"), 57681},
+      {QKeySequence("Ctrl+N"), 57600}, {QKeySequence("Ctrl+O"), 57601},
+      {QKeySequence("Ctrl+S"), 57603}, {QKeySequence("Ctrl+P"), 57607},
+      {QKeySequence("Ctrl+Z"), 57643}, {QKeySequence("Alt+Backspace"), 57643},
+      {QKeySequence("Ctrl+X"), 57635}, {QKeySequence("Shift+Del"), 57635},
+      {QKeySequence("Ctrl+C"), 57634}, {QKeySequence("Ctrl+Ins"), 57634},
+      {QKeySequence("Ctrl+V"), 57637}, {QKeySequence("Shift+Ins"), 57637},
+      {QKeySequence("F6"), 57680},     {QKeySequence("Shift+F6"), 57681},
   };
   for (const auto& [keys, id] : table) {
     QList<int> ids;
@@ -237,9 +287,11 @@ void MainWindowTest::statusPrompts() {
   Command(CommandId::FileOpen)->showStatusText(frame_);
   QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Open an existing document"));
   Command(CommandId::FileSaveAs)->showStatusText(frame_);
-  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Save the active document with a new name"));
+  QCOMPARE(frame_->MessagePane()->text(),
+           QStringLiteral("Save the active document with a new name"));
   Command(CommandId::AppExit)->showStatusText(frame_);
-  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Quit the application; prompts to save documents"));
+  QCOMPARE(frame_->MessagePane()->text(),
+           QStringLiteral("Quit the application; prompts to save documents"));
 
   // A highlighted Model entry has no prompt: the pane goes blank, and "Ready" comes back
   // when the menu closes.
@@ -306,10 +358,11 @@ void MainWindowTest::openModel3HandOffAndPaint() {
 
   const DialogSeen open = TriggerAndChooseFile(Command(CommandId::FileOpen), workbook);
   QCOMPARE(open.mode, QFileDialog::AcceptOpen);
-  QCOMPARE(open.nameFilters,
-           QStringList({"Workbooks (*.xls *.xlsx *.ods *.csv *.tsv)", "Excel 97-2003 workbooks (*.xls)",
-                        "Excel workbooks (*.xlsx)", "OpenDocument spreadsheets (*.ods)", "Text files (*.csv *.tsv)",
-                        "All files (*)"}));
+  QCOMPARE(
+      open.nameFilters,
+      QStringList({"Workbooks (*.xls *.xlsx *.ods *.csv *.tsv)", "Excel 97-2003 workbooks (*.xls)",
+                   "Excel workbooks (*.xlsx)", "OpenDocument spreadsheets (*.ods)",
+                   "Text files (*.csv *.tsv)", "All files (*)"}));
   QCOMPARE(open.defaultSuffix, QString());
   QCOMPARE(open.directory, QCoreApplication::applicationDirPath());
   AppState& state = TheSession().state;
@@ -318,16 +371,21 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   QCOMPARE(view_->ScrollSize(), QSize(120 * 5 + 340, 20 * 297 + 400));
 
   // The run greys the commands that must wait for it, and gives them back at the hand-off.
+  QVERIFY(!Command(CommandId::RunCancel)->isEnabled());
+  QVERIFY(!Command(CommandId::FileExport)->isEnabled());  // an echo is no result
+  QCOMPARE(frame_->Tabs()->count(), 1);
   Command(CommandId::Model3)->trigger();
-  for (CommandId id : {CommandId::FileOpen, CommandId::FileSaveAs, CommandId::Model1, CommandId::Model2,
-                       CommandId::Model3}) {
+  for (CommandId id : {CommandId::FileOpen, CommandId::FileSaveAs, CommandId::Model1,
+                       CommandId::Model2, CommandId::Model3, CommandId::FileExport}) {
     QVERIFY(!Command(id)->isEnabled());
   }
   QVERIFY(Command(CommandId::HelpManual)->isEnabled());
+  QVERIFY(Command(CommandId::RunCancel)->isEnabled());
   QVERIFY(view_->GetPlatform().TimerActive(1));
   QTRY_VERIFY_WITH_TIMEOUT(Command(CommandId::Model3)->isEnabled(), 60000);
   QVERIFY(!view_->GetPlatform().TimerActive(1));
   QVERIFY(Command(CommandId::FileOpen)->isEnabled());
+  QVERIFY(!Command(CommandId::RunCancel)->isEnabled());
   QCOMPARE(state.displayMode.load(), DisplayMode::Report);
 
   // The scrollable size fits the report: 10 pixels per character of the longest line plus
@@ -336,8 +394,8 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   QVERIFY(lines.size() > 20);
   qsizetype longest = 0;
   for (const QString& line : lines) longest = std::max(longest, line.size());
-  QCOMPARE(view_->ScrollSize(),
-           QSize(std::max(10 * static_cast<int>(longest) + 140, 1100), 20 * static_cast<int>(lines.size()) + 50));
+  QCOMPARE(view_->ScrollSize(), QSize(std::max(10 * static_cast<int>(longest) + 140, 1100),
+                                      20 * static_cast<int>(lines.size()) + 50));
 
   // Line k is drawn from (40, 20 + 20k): ink in its 20-pixel row exactly when it has text,
   // starting after its leading blanks.
@@ -345,20 +403,23 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   view_->verticalScrollBar()->setValue(0);
   const QImage image = view_->viewport()->grab().toImage();
   const QRgb background = image.pixel(5, 5);
-  const double advance = QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
+  const double advance =
+      QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
   QCOMPARE(FirstInk(image, 0, background), -1);  // above the first line
   int checked = 0;
   for (int k = 0; 20 + 20 * k + 20 <= image.height() && k < lines.size(); ++k) {
     const QString& line = lines[k];
-    const int leading = static_cast<int>(line.size() - QString(line).remove(QRegularExpression("^ +")).size());
+    const int leading =
+        static_cast<int>(line.size() - QString(line).remove(QRegularExpression("^ +")).size());
     const int ink = FirstInk(image, 20 + 20 * k, background);
     if (line.trimmed().isEmpty()) {
       QCOMPARE(ink, -1);
       continue;
     }
     const double start = 40 + leading * advance;
-    QVERIFY2(ink >= start - 1 && ink <= start + advance, qPrintable(QStringLiteral("line %1 ink at %2, text from %3")
-                                                                        .arg(k).arg(ink).arg(start)));
+    QVERIFY2(
+        ink >= start - 1 && ink <= start + advance,
+        qPrintable(QStringLiteral("line %1 ink at %2, text from %3").arg(k).arg(ink).arg(start)));
     ++checked;
   }
   QVERIFY(checked >= 5);
@@ -440,7 +501,182 @@ void MainWindowTest::saveAsCopiesTheReportAndMovesTheDialogFolder() {
   const DialogSeen again = TriggerAndChooseFile(Command(CommandId::FileSaveAs), QString());
   QCOMPARE(again.directory, folder_.filePath(QStringLiteral("saved")));
   QCOMPARE(TheSession().state.displayMode.load(), DisplayMode::Report);
-  QCOMPARE(QString::fromStdString(TheSession().state.dataFolder), folder_.path() + QLatin1Char('/'));
+  QCOMPARE(QString::fromStdString(TheSession().state.dataFolder),
+           folder_.path() + QLatin1Char('/'));
+}
+
+void MainWindowTest::exportAndChartsFollowTheShownReport() {
+  // The report of a run has its charts beside it, and its results can be exported.
+  QCOMPARE(frame_->Tabs()->count(), 2);
+  QCOMPARE(frame_->Tabs()->tabText(1), QStringLiteral("&Charts"));
+  QVERIFY(Command(CommandId::FileExport)->isEnabled());
+  QVERIFY(!Command(CommandId::FileSaveChart)->isEnabled());  // the report is in front
+
+  QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("export")));
+  const QString json = folder_.filePath(QStringLiteral("export/results.json"));
+  const DialogSeen exported = TriggerAndChooseFile(Command(CommandId::FileExport), json);
+  QCOMPARE(exported.nameFilters,
+           QStringList({"JSON files (*.json)", "CSV files (*.csv)", "Excel workbooks (*.xlsx)"}));
+  QCOMPARE(exported.directory, folder_.path());
+  QFile file(json);
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QJsonObject document = QJsonDocument::fromJson(file.readAll()).object();
+  QCOMPARE(document.value(QStringLiteral("program")).toString(), QStringLiteral("Quorvel"));
+  QCOMPARE(document.value(QStringLiteral("source")).toString(),
+           QStringLiteral("nested_design.xls"));
+  QCOMPARE(static_cast<std::size_t>(document.value(QStringLiteral("traits")).toArray().size()),
+           TheSession().shownResult->traits.size());
+
+  // The charts: the males of the first trait, saved as SVG from the File menu.
+  frame_->Tabs()->setCurrentWidget(frame_->Charts());
+  QVERIFY(Command(CommandId::FileSaveChart)->isEnabled());
+  QCOMPARE(frame_->Charts()->Kind(), ChartKind::Males);
+  frame_->Charts()->Canvas()->grab();
+  QCOMPARE(frame_->Charts()->Canvas()->Marks().size(),
+           static_cast<std::size_t>(TheSession().shownResult->maleCount));
+  const QString svg = folder_.filePath(QStringLiteral("export/males.svg"));
+  const DialogSeen saved = TriggerAndChooseFile(Command(CommandId::FileSaveChart), svg);
+  QCOMPARE(saved.nameFilters, QStringList({"PNG image (*.png)", "SVG drawing (*.svg)"}));
+  QCOMPARE(saved.directory, folder_.path());
+  QFile drawing(svg);
+  QVERIFY(drawing.open(QIODevice::ReadOnly));
+  QVERIFY(drawing.readAll().contains("<svg"));
+  frame_->Tabs()->setCurrentWidget(view_);
+  QVERIFY(!Command(CommandId::FileSaveChart)->isEnabled());
+}
+
+void MainWindowTest::findMarksAndScrollsToTheText() {
+  // The lines that hold "sigma_e" in any case.
+  const QStringList lines = ReportLines(folder_.filePath(QStringLiteral("result.txt")));
+  QList<int> holding;
+  for (int k = 0; k < lines.size(); ++k) {
+    if (lines[k].contains(QStringLiteral("sigma_e"), Qt::CaseInsensitive)) holding << k;
+  }
+  QVERIFY(holding.size() >= 2);
+  view_->verticalScrollBar()->setValue(0);
+
+  frame_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame_));
+  QTest::keyClick(frame_, Qt::Key_F, Qt::ControlModifier);
+  QVERIFY(frame_->Finder()->isVisible());
+  QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(frame_->Finder()->Field()));
+  QTest::keyClicks(frame_->Finder()->Field(), QStringLiteral("sigma_e"));
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_Return);
+  QVERIFY(view_->FindMatch().has_value());
+  QCOMPARE(view_->FindMatch()->line, holding[0]);
+
+  // Scrolled into view and marked behind its letters.
+  const int top = 20 + 20 * holding[0];
+  const int scrolled = view_->verticalScrollBar()->value();
+  QVERIFY(top >= scrolled && top + 20 <= scrolled + view_->viewport()->height());
+  const double advance =
+      QFontMetricsF(CQuorvelView::ViewFont()).horizontalAdvance(QLatin1Char(' '));
+  const QImage image = view_->viewport()->grab().toImage();
+  const QPoint mark(40 + static_cast<int>(advance * view_->FindMatch()->column) + 1 -
+                        view_->horizontalScrollBar()->value(),
+                    top - scrolled + 1);
+  QCOMPARE(QColor(image.pixel(mark)), QColor(255, 226, 84));
+
+  // F3 goes on to the next, Shift+F3 back; Esc closes the bar and clears the mark.
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_F3);
+  QCOMPARE(view_->FindMatch()->line, holding[1]);
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_F3, Qt::ShiftModifier);
+  QCOMPARE(view_->FindMatch()->line, holding[0]);
+  QTest::keyClick(frame_->Finder()->Field(), Qt::Key_Escape);
+  QVERIFY(!frame_->Finder()->isVisible());
+  QVERIFY(!view_->FindMatch().has_value());
+
+  // A text that is nowhere.
+  frame_->Finder()->Field()->setText(QStringLiteral("no such text"));
+  Command(CommandId::EditFindNext)->trigger();
+  QVERIFY(!view_->FindMatch().has_value());
+  QVERIFY(frame_->Finder()->isVisible());
+  QVERIFY(frame_->Finder()->findChildren<QLabel*>().last()->text() == QStringLiteral("Not found") ||
+          frame_->Finder()->findChildren<QLabel*>().first()->text() == QStringLiteral("Not found"));
+  frame_->Finder()->hide();
+  frame_->Finder()->Field()->clear();
+  view_->verticalScrollBar()->setValue(0);
+}
+
+// A run whose worker waits in its first stage until it is told to stop, as a long one does.
+void BlockUntilStopped(Session& session) {
+  session.runProgress = [&session](std::string_view) {
+    while (!session.stopRun.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+}
+
+void MainWindowTest::escapeCancelsARunAndKeepsTheReport() {
+  Session& session = TheSession();
+  const QString reportPath = folder_.filePath(QStringLiteral("result.txt"));
+  QFile before(reportPath);
+  QVERIFY(before.open(QIODevice::ReadOnly));
+  const QByteArray report = before.readAll();
+  BlockUntilStopped(session);
+  const auto restore = qScopeGuard([&session] { session.runProgress = nullptr; });
+
+  Command(CommandId::Model3)->trigger();
+  QVERIFY(session.runInProgress);
+  QVERIFY(Command(CommandId::RunCancel)->isEnabled());
+  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Analysing... press Esc to cancel"));
+  QCOMPARE(frame_->Tabs()->count(), 1);  // no charts of the old result while a new one runs
+  QTest::qWait(300);
+  QVERIFY(session.runInProgress);
+
+  frame_->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(frame_));
+  QTest::keyClick(view_, Qt::Key_Escape);
+  QTRY_VERIFY_WITH_TIMEOUT(!session.runInProgress, 5000);
+  QCOMPARE(session.state.displayMode.load(), DisplayMode::Report);
+  QCOMPARE(session.state.runStatus, RunStatus::Cancelled);
+  QFile after(reportPath);
+  QVERIFY(after.open(QIODevice::ReadOnly));
+  QCOMPARE(after.readAll(), report);
+  QVERIFY(!Command(CommandId::RunCancel)->isEnabled());
+  QVERIFY(Command(CommandId::FileExport)->isEnabled());  // the report shown is still the last one's
+  QCOMPARE(frame_->Tabs()->count(), 2);
+  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Ready"));
+  QVERIFY(!view_->GetPlatform().WorkerRunning());
+}
+
+void MainWindowTest::closingTheWindowDuringARunStopsIt() {
+  // A second window of its own, in a folder of its own.
+  QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("closing")));
+  const QString workbook = folder_.filePath(QStringLiteral("closing/nested_design.xls"));
+  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_EXAMPLES "/nested_design.xls"), workbook));
+  CQuorvelDoc document;
+  auto frame = std::make_unique<CMainFrame>(&document);
+  frame->show();
+  CQuorvelView* view = frame->GetActiveView();
+  view->OnInitialUpdate();
+  view->OpenDropped(workbook);
+  Session& session = view->GetSession();
+  QCOMPARE(session.state.displayMode.load(), DisplayMode::Echo);
+  BlockUntilStopped(session);
+  view->OnModel3();
+  QTest::qWait(200);
+  QVERIFY(session.runInProgress);
+  QVERIFY(view->GetPlatform().WorkerRunning());
+
+  // Closing returns within a moment, with the worker stopped and joined, and leaves no
+  // report and no temporary file behind.
+  QElapsedTimer clock;
+  clock.start();
+  QVERIFY(frame->close());
+  QVERIFY(clock.elapsed() < 2000);
+  QVERIFY(!frame->isVisible());
+  QVERIFY(!view->GetPlatform().WorkerRunning());
+  QCOMPARE(QDir(folder_.filePath(QStringLiteral("closing"))).entryList(QDir::Files | QDir::Hidden),
+           QStringList({"nested_design.xls", "tmp.txt"}));
+
+  // Waiting is bounded: a worker that does not stop is reported, not waited for forever.
+  QtPlatform& platform = view->GetPlatform();
+  std::atomic<bool> release{false};
+  platform.StartWorker([&release] {
+    while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  QVERIFY(!platform.JoinWorkersFor(std::chrono::milliseconds(50)));
+  release = true;
+  QVERIFY(platform.JoinWorkersFor(std::chrono::milliseconds(5000)));
 }
 
 void MainWindowTest::newDocumentRestartsTheView() {
@@ -459,7 +695,8 @@ void MainWindowTest::manualOpensBesideTheProgram() {
   Command(CommandId::HelpManual)->trigger();
   QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
   QCOMPARE(catcher.urls.size(), 1);
-  QCOMPARE(catcher.urls[0].toLocalFile(), QCoreApplication::applicationDirPath() + QStringLiteral("/Manual.pdf"));
+  QCOMPARE(catcher.urls[0].toLocalFile(),
+           QCoreApplication::applicationDirPath() + QStringLiteral("/Manual.pdf"));
 }
 
 void MainWindowTest::aboutBox() {
@@ -470,9 +707,11 @@ void MainWindowTest::aboutBox() {
   QString defaultButton;
   WhenModalShows([&](QWidget* modal) {
     title = modal->windowTitle();
-    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutVersion"))) version = label->text();
+    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutVersion")))
+      version = label->text();
     if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutText"))) text = label->text();
-    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutIcon"))) hasIcon = !label->pixmap().isNull();
+    if (auto* label = modal->findChild<QLabel*>(QStringLiteral("aboutIcon")))
+      hasIcon = !label->pixmap().isNull();
     for (QPushButton* button : modal->findChildren<QPushButton*>()) {
       if (button->isDefault()) defaultButton = button->text().remove(QLatin1Char('&'));
     }
@@ -488,7 +727,8 @@ void MainWindowTest::aboutBox() {
 }
 
 void MainWindowTest::recentFileListKeepsItsEntries() {
-  QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Local AppWizard-Generated Applications"));
+  QCOMPARE(QCoreApplication::organizationName(),
+           QStringLiteral("Local AppWizard-Generated Applications"));
   QCOMPARE(app_.RecentFiles().Entries().size(), 4);
 
   // The list is written back as read: numbered entries kept, empty and surplus ones gone.
@@ -509,6 +749,78 @@ void MainWindowTest::dialogFiltersInQtForm() {
   QCOMPARE(NameFiltersFromDialogFilter("Books(*.xls;*.xlt)|*.xls;*.xlt|Texts|*.txt||ignored|*.x"),
            QStringList({"Books (*.xls *.xlt)", "Texts (*.txt)"}));
   QCOMPARE(NameFiltersFromDialogFilter(""), QStringList());
+}
+
+void MainWindowTest::settingsKeepTheIntervalsAndTheWindowsPlace() {
+  Session& session = TheSession();
+  QAction* intervals = Command(CommandId::ConfidenceIntervals);
+  QVERIFY(intervals->isCheckable());
+  QVERIFY(!intervals->isChecked());
+  QVERIFY(!session.reportOptions.intervals);
+  intervals->trigger();
+  frame_->LevelActions()[3]->trigger();
+  QVERIFY(session.reportOptions.intervals);
+  QCOMPARE(session.reportOptions.level, 0.99);
+  QCOMPARE(QSettings().value(QStringLiteral("Options/ConfidenceIntervals")).toBool(), true);
+  frame_->resize(777, 555);
+  frame_->SaveSettings();
+
+  // A window made later finds them as they were left.
+  CQuorvelDoc document;
+  CMainFrame other(&document);
+  QVERIFY(other.RestoreSettings());
+  QCOMPARE(other.size(), QSize(777, 555));
+  QVERIFY(other.CommandAction(CommandId::ConfidenceIntervals)->isChecked());
+  QVERIFY(other.LevelActions()[3]->isChecked());
+  QCOMPARE(other.GetActiveView()->GetSession().reportOptions.level, 0.99);
+
+  // The next run's report has the interval section at that level, and so have its charts.
+  frame_->resize(900, 700);
+  Command(CommandId::Model3)->trigger();
+  QTRY_VERIFY_WITH_TIMEOUT(!session.runInProgress, 60000);
+  const QStringList lines = ReportLines(folder_.filePath(QStringLiteral("result.txt")));
+  QVERIFY(lines.contains(QStringLiteral("   Approximate 99% confidence intervals for trait 1:")));
+  QCOMPARE(session.shownResult->traits[0].random.heritabilities[0].ci.level, 0.99);
+  frame_->Tabs()->setCurrentWidget(frame_->Charts());
+  QCOMPARE(frame_->Charts()->Kind(), ChartKind::Males);
+  QVERIFY(frame_->Charts()->Canvas()->grab().width() > 0);
+  QVERIFY(frame_->Charts()->Canvas()->Marks().front().tip.contains(QStringLiteral("99% interval")));
+  frame_->Tabs()->setCurrentWidget(view_);
+
+  intervals->trigger();
+  frame_->LevelActions()[2]->trigger();
+  QCOMPARE(QSettings().value(QStringLiteral("Options/ConfidenceLevel")).toDouble(), 0.95);
+}
+
+void MainWindowTest::droppedWorkbookOpens() {
+  QVERIFY(QDir(folder_.path()).mkdir(QStringLiteral("dropped")));
+  const QString workbook = folder_.filePath(QStringLiteral("dropped/balanced.xls"));
+  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_TEST_DATA "/xls/fixtures/nested_balanced.lo.xls"),
+                      workbook));
+
+  // Two files at once are not taken; one is.
+  QMimeData two;
+  two.setUrls({QUrl::fromLocalFile(workbook), QUrl::fromLocalFile(workbook)});
+  QDragEnterEvent refused(QPoint(60, 60), Qt::CopyAction, &two, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame_, &refused);
+  QVERIFY(!refused.isAccepted());
+  QMimeData one;
+  one.setUrls({QUrl::fromLocalFile(workbook)});
+  QDragEnterEvent enter(QPoint(60, 60), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame_, &enter);
+  QVERIFY(enter.isAccepted());
+  QDropEvent drop(QPointF(60, 60), Qt::CopyAction, &one, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(frame_, &drop);
+
+  Session& session = TheSession();
+  QCOMPARE(session.state.displayMode.load(), DisplayMode::Echo);
+  QCOMPARE(session.state.dataFileName, std::string("balanced.xls"));
+  QCOMPARE(QString::fromStdString(session.state.dataFolder),
+           folder_.filePath(QStringLiteral("dropped/")));
+  QCOMPARE(session.designData->observationCount, 120);
+  // The echo replaced the report: no charts and nothing to export.
+  QCOMPARE(frame_->Tabs()->count(), 1);
+  QVERIFY(!Command(CommandId::FileExport)->isEnabled());
 }
 
 // A sheet whose last row lacks its last trait loses that trait for every row: the message
@@ -544,10 +856,66 @@ void MainWindowTest::leftOutColumnsWarnInTheStatusBar() {
 
 }  // namespace quorvel
 
+namespace {
+
+constexpr const char* kStuckRunArgument = "--close-during-a-run-that-never-stops";
+
+// The child process of closingTheWindowDuringARunThatNeverStopsEndsTheProgram: a window
+// whose run never looks at its stop flag is closed; the program must end by itself.
+int CloseDuringARunThatNeverStops(int argc, char** argv) {
+  QApplication app(argc, argv);
+  quorvel::CQuorvelDoc document;
+  quorvel::CMainFrame frame(&document);
+  frame.show();
+  quorvel::CQuorvelView* view = frame.GetActiveView();
+  view->OnInitialUpdate();
+  QTemporaryDir folder;
+  const QString workbook = folder.filePath(QStringLiteral("nested_design.xls"));
+  QFile::copy(QStringLiteral(QUORVEL_EXAMPLES "/nested_design.xls"), workbook);
+  view->OpenDropped(workbook);
+  view->GetSession().runProgress = [](std::string_view) {
+    for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  };
+  view->OnModel3();
+  QTimer::singleShot(300, &frame, &QWidget::close);
+  app.exec();
+  return 3;  // reached only when closing waited for the run and came back
+}
+
+}  // namespace
+
+namespace quorvel {
+
+void MainWindowTest::closingTheWindowDuringARunThatNeverStopsEndsTheProgram() {
+  QProcess child;
+  child.setProgram(QCoreApplication::applicationFilePath());
+  child.setArguments({QLatin1String(kStuckRunArgument)});
+  QElapsedTimer clock;
+  clock.start();
+  child.start();
+  QVERIFY(child.waitForFinished(30000));
+  const qint64 elapsed = clock.elapsed();
+  QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+  QCOMPARE(child.exitCode(), 0);
+  QVERIFY(child.readAllStandardError().contains("the analysis did not stop"));
+  // It waited for the run as long as it promises, and not much longer.
+  QVERIFY(elapsed >= CMainFrame::kCloseWait.count());
+  QVERIFY(elapsed < CMainFrame::kCloseWait.count() + 15000);
+}
+
+}  // namespace quorvel
+
 int main(int argc, char** argv) {
   // Settings go to Qt's test location, never to the user's own.
   QStandardPaths::setTestModeEnabled(true);
+  if (argc > 1 && std::strcmp(argv[1], kStuckRunArgument) == 0) {
+    return CloseDuringARunThatNeverStops(argc, argv);
+  }
   quorvel::CQuorvelApp app(argc, argv);
+  // Each run starts from empty settings: no window place or options of an earlier one.
+  QCoreApplication::setOrganizationName(QLatin1String(quorvel::kSettingsOrganisation));
+  QCoreApplication::setApplicationName(QLatin1String(quorvel::kAppName));
+  QSettings().clear();
   if (!app.InitInstance()) return 1;
   quorvel::MainWindowTest test(app);
   const int failures = QTest::qExec(&test, argc, argv);

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/commands/export_command.h"
 #include "tests/support/fake_platform.h"
 #include "tests/support/report_compare.h"
 
@@ -249,6 +250,114 @@ TEST_F(CommandsTest, ManualIsOpenedBesideTheProgramOrFromTheInstalledDataFolder)
   std::ofstream(beside) << "%PDF";
   OpenManual(session_);
   EXPECT_EQ(platform_.calls.back(), "ShellOpen(" + beside.string() + ")");
+}
+
+TEST_F(CommandsTest, CancelledRunKeepsThePreviousReportAndItsResult) {
+  Open("codes_fractional.xlwt.xls");
+  RunAnalysis(session_, ModelKind::Nested);
+  Tick(5);
+  const std::string report = ReadBytes(folder_ / "result.txt");
+  const std::shared_ptr<const AnalysisResult> shown = session_.shownResult;
+  ASSERT_NE(shown, nullptr);
+  EXPECT_EQ(ShownResult(session_), shown.get());
+
+  // A second run, stopped before its worker gets going.
+  platform_.deferWorkers = true;
+  RunAnalysis(session_, ModelKind::Nested);
+  EXPECT_EQ(ShownResult(session_), nullptr);  // nothing to export or chart during a run
+  CancelRun(session_);
+  platform_.RunPendingWorkers();
+  EXPECT_EQ(session_.state.runStatus, RunStatus::Cancelled);
+  platform_.calls.clear();
+  Tick(1);
+  EXPECT_EQ(platform_.calls,
+            (std::vector<std::string>{"StopTimer(1)", "RunStateChanged(false)", "InvalidateView"}));
+  EXPECT_FALSE(session_.runInProgress);
+  EXPECT_EQ(session_.state.displayMode.load(), DisplayMode::Report);
+  EXPECT_EQ(ReadBytes(folder_ / "result.txt"), report);
+  EXPECT_EQ(ShownResult(session_), shown.get());
+  // The next run is not stopped by the last one's cancel.
+  platform_.deferWorkers = false;
+  RunAnalysis(session_, ModelKind::Nested);
+  Tick(5);
+  EXPECT_EQ(session_.state.runStatus, RunStatus::Done);
+  EXPECT_NE(ShownResult(session_), shown.get());
+}
+
+TEST_F(CommandsTest, ExportWritesTheShownResultByTheChosenExtension) {
+  ExportResults(session_);  // nothing shown yet
+  EXPECT_EQ(platform_.messages.back(), "Please perform computing!");
+  Open("codes_fractional.xlwt.xls");
+  RunAnalysis(session_, ModelKind::Nested);
+  Tick(5);
+
+  // The dialog: the three formats, the workbook's name, the workbook's folder.
+  ExportResults(session_);
+  const FileDialogSpec& spec = platform_.saveSpecs.back();
+  EXPECT_EQ(spec.filter, kExportFilter);
+  EXPECT_EQ(spec.defaultExtension, "json");
+  EXPECT_EQ(spec.initialFileName, "codes_fractional.xlwt_results.json");
+  EXPECT_EQ(spec.startFolder, folder_.string() + "/");
+  EXPECT_TRUE(spec.promptOverwrite);
+
+  fs::create_directories(folder_ / "out");
+  for (const char* name : {"r.json", "r.csv", "r.XLSX"}) {
+    platform_.ChooseNextSave((folder_ / "out" / name).string());
+    ExportResults(session_);
+  }
+  const std::string json = ReadBytes(folder_ / "out" / "r.json");
+  EXPECT_NE(json.find("\"source\": \"codes_fractional.xlwt.xls\""), std::string::npos)
+      << json.substr(0, 200);
+  EXPECT_EQ(ReadBytes(folder_ / "out" / "r.csv").rfind("trait,table,row,column,value", 0), 0u);
+  EXPECT_EQ(ReadBytes(folder_ / "out" / "r.XLSX").rfind("PK", 0), 0u);
+  EXPECT_EQ(platform_.CountCalls("ShowMessage"), 1);
+  // The next export starts where the last one went.
+  ExportResults(session_);
+  EXPECT_EQ(platform_.saveSpecs.back().startFolder, (folder_ / "out").string() + "/");
+
+  // A name of another kind, and a folder that takes no file, are named in messages.
+  platform_.ChooseNextSave((folder_ / "out" / "r.txt").string());
+  ExportResults(session_);
+  EXPECT_EQ(platform_.messages.back(), std::string("r.txt") + kMsgExportExtensionSuffix);
+  EXPECT_FALSE(fs::exists(folder_ / "out" / "r.txt"));
+  const fs::path blocked = folder_ / "out" / "r.json" / "x.csv";
+  platform_.ChooseNextSave(blocked.string());
+  ExportResults(session_);
+  EXPECT_EQ(platform_.messages.back().rfind(blocked.string() + " cannot be created!", 0), 0u);
+
+  // Once another sheet is opened its echo is shown, and there is no result to export.
+  Open("codes_fractional.xlwt.xls");
+  const std::size_t dialogs = platform_.saveSpecs.size();
+  ExportResults(session_);
+  EXPECT_EQ(platform_.saveSpecs.size(), dialogs);
+  EXPECT_EQ(platform_.messages.back(), "Please perform computing!");
+}
+
+TEST_F(CommandsTest, DroppedWorkbookOpensAsTheDialogsChoice) {
+  fs::create_directories(folder_ / "drop");
+  const fs::path workbook = folder_ / "drop" / "nested_balanced.lo.xls";
+  fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "xls" / "fixtures" / "nested_balanced.lo.xls",
+                workbook);
+  OpenWorkbookAt(session_, workbook.string());
+  EXPECT_EQ(session_.state.displayMode.load(), DisplayMode::Echo);
+  EXPECT_EQ(session_.state.dataFolder, (folder_ / "drop").string() + "/");
+  EXPECT_EQ(session_.state.dataFileName, "nested_balanced.lo.xls");
+  EXPECT_TRUE(fs::exists(folder_ / "drop" / "tmp.txt"));
+  EXPECT_EQ(session_.designData->observationCount, 120);
+
+  // Any format the Open dialog takes: here the same data set as .xlsx.
+  const fs::path xlsx = folder_ / "drop" / "nested_balanced.lo.xlsx";
+  fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "modern" / "nested_balanced.lo.xlsx", xlsx);
+  OpenWorkbookAt(session_, xlsx.string());
+  EXPECT_EQ(session_.state.dataFileName, "nested_balanced.lo.xlsx");
+  EXPECT_EQ(session_.designData->observationCount, 120);
+  EXPECT_EQ(platform_.CountCalls("ShowMessage"), 0);
+
+  // Something that is not a workbook is refused with the import's message.
+  std::ofstream(folder_ / "drop" / "notes.xls") << "not a workbook";
+  OpenWorkbookAt(session_, (folder_ / "drop" / "notes.xls").string());
+  EXPECT_EQ(platform_.CountCalls("ShowMessage(Warning)"), 1);
+  EXPECT_EQ(session_.designData->observationCount, 120);
 }
 
 }  // namespace
