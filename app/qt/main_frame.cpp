@@ -371,7 +371,7 @@ void CMainFrame::dropEvent(QDropEvent* event) {
   if (path.isEmpty() || view_->GetSession().runInProgress) return;
   event->acceptProposedAction();
   tabs_->setCurrentWidget(view_);
-  view_->OpenDropped(QFileInfo(path).absoluteFilePath());
+  view_->OpenGivenWorkbook(QFileInfo(path).absoluteFilePath());
 }
 
 void CMainFrame::UpdateKeyIndicators() {

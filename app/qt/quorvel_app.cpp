@@ -2,6 +2,7 @@
 #include "app/qt/quorvel_app.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QScreen>
 #include <QSettings>
 
@@ -35,8 +36,9 @@ bool CQuorvelApp::InitInstance() {
   setOrganizationName(QLatin1String(kSettingsOrganisation));
   recentFiles_.ReadList(QSettings());
 
-  // The single document, its frame and view. The command line carries only Qt's own
-  // options, which QApplication has taken, so the standard action is a new document.
+  // The single document, its frame and view. Past Qt's own options, which QApplication
+  // has taken, the command line may name one workbook (the desktop's "Open With"): it is
+  // opened once the window shows, as File > Open would.
   document_ = std::make_unique<CQuorvelDoc>();
   mainFrame_ = std::make_unique<CMainFrame>(document_.get());
   connect(mainFrame_->CommandAction(CommandId::FileNew), &QAction::triggered, this,
@@ -55,6 +57,10 @@ bool CQuorvelApp::InitInstance() {
     }
   }
   mainFrame_->show();
+  const QStringList arguments = QApplication::arguments();
+  if (arguments.size() > 1) {
+    mainFrame_->GetActiveView()->OpenGivenWorkbook(QFileInfo(arguments.at(1)).absoluteFilePath());
+  }
   return true;
 }
 

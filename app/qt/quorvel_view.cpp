@@ -86,7 +86,7 @@ void CQuorvelView::OnFileOpen() {
   emit shownContentChanged();
 }
 
-void CQuorvelView::OpenDropped(const QString& path) {
+void CQuorvelView::OpenGivenWorkbook(const QString& path) {
   OpenWorkbookAt(session_, QFile::encodeName(path).toStdString());
   ClearFindMatch();
   emit shownContentChanged();

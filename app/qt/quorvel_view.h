@@ -47,8 +47,9 @@ class CQuorvelView : public QAbstractScrollArea {
   const std::optional<TextMatch>& FindMatch() const { return match_; }
   void ClearFindMatch();
 
-  // Opens the workbook at `path` as Open does with the file its dialog returns.
-  void OpenDropped(const QString& path);
+  // Opens the workbook at `path` (dropped on the window, or named on the command line) as
+  // Open does with the file its dialog returns.
+  void OpenGivenWorkbook(const QString& path);
   // Stops the run in progress, if any, and waits up to `timeout` for its worker to end;
   // false when it is still running then.
   bool StopRunAndWait(std::chrono::milliseconds timeout);

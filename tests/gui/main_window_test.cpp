@@ -648,7 +648,7 @@ void MainWindowTest::closingTheWindowDuringARunStopsIt() {
   frame->show();
   CQuorvelView* view = frame->GetActiveView();
   view->OnInitialUpdate();
-  view->OpenDropped(workbook);
+  view->OpenGivenWorkbook(workbook);
   Session& session = view->GetSession();
   QCOMPARE(session.state.displayMode.load(), DisplayMode::Echo);
   BlockUntilStopped(session);
@@ -872,7 +872,7 @@ int CloseDuringARunThatNeverStops(int argc, char** argv) {
   QTemporaryDir folder;
   const QString workbook = folder.filePath(QStringLiteral("nested_design.xls"));
   QFile::copy(QStringLiteral(QUORVEL_EXAMPLES "/nested_design.xls"), workbook);
-  view->OpenDropped(workbook);
+  view->OpenGivenWorkbook(workbook);
   view->GetSession().runProgress = [](std::string_view) {
     for (;;) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   };
