@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
 
   const QString workbook = folder.filePath(QStringLiteral("nested_10000.xls"));
   QFile::copy(QStringLiteral(QUORVEL_TEST_DATA "/xls/fixtures/nested_10000.lo.xls"), workbook);
-  frame.GetActiveView()->OpenDropped(workbook);
+  frame.GetActiveView()->OpenGivenWorkbook(workbook);
   std::printf("nested_10000: run and hand-off %.2f s\n", RunModel3(frame));
   ReportCase(frame, "nested_10000", runs, saveFolder);
 
