@@ -19,14 +19,13 @@ void Progress(const AnalysisOptions& options, std::string_view stage) {
 }
 
 // The random-model numbers of trait i.
-RandomTraitResult RandomTrait(const RandomModel& model, int i) {
-  static const char* const kNames[] = {"Sigma_M", "Sigma_F", "Sigma_FR"};
+RandomTraitResult RandomTrait(const RandomModel& model, const ModelSpec& spec, int i) {
   const std::size_t ii = static_cast<std::size_t>(i) * model.traits + i;
   const int e = model.randomTerms;
   RandomTraitResult random;
   for (int x = 0; x < e; ++x) {
     ComponentEstimate c;
-    c.parameter = kNames[x];
+    c.parameter = spec.randomTerms[x].component;
     c.estimate = model.component[x][ii];
     c.stdError = std::sqrt(model.componentVar[x][ii]);
     c.tested = true;
@@ -49,36 +48,24 @@ RandomTraitResult RandomTrait(const RandomModel& model, int i) {
 int ModelNumber(ModelKind kind) { return static_cast<int>(kind); }
 
 const char* ModelName(ModelKind kind) {
-  switch (kind) {
-    case ModelKind::BlockedRepeat:
-      return "BlockedRepeat";
-    case ModelKind::Blocked:
-      return "Blocked";
-    case ModelKind::Nested:
-      return "Nested";
-    case ModelKind::None:
-      break;
-  }
-  return "None";
+  const ModelSpec* spec = FindModelSpec(kind);
+  return spec != nullptr ? spec->name : "None";
 }
 
 const char* ModelFormula(ModelKind kind) {
-  switch (kind) {
-    case ModelKind::BlockedRepeat:
-      return "yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt";
-    case ModelKind::Blocked:
-      return "yijkl = u + Bi + Mj + Fjk + eijkl";
-    case ModelKind::Nested:
-      return "yijk = u + Mi + Fij + eijk";
-    case ModelKind::None:
-      break;
-  }
-  return "";
+  const ModelSpec* spec = FindModelSpec(kind);
+  return spec != nullptr ? spec->formula : "";
 }
 
 AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& options) {
+  return AnalyzeDesign(data, SpecOf(data.kind), options);
+}
+
+AnalysisResult AnalyzeDesign(const DesignData& data, const ModelSpec& spec,
+                             const AnalysisOptions& options) {
   AnalysisResult result;
-  result.kind = data.kind;
+  result.kind = spec.kind;
+  result.spec = &spec;
   result.observationCount = data.observationCount;
   for (int f = 0; f < data.factorCount; ++f) {
     const auto& codes = data.levelCodes[f];
@@ -88,7 +75,7 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& opti
   }
 
   Progress(options, "coding");
-  const ModelCoding coding = BuildModelCoding(data);
+  const ModelCoding coding = BuildModelCoding(data, spec);
   const DesignCells cells = BuildDesignCells(coding);
   result.parameterNames = coding.parameterNames;
   const EffectBlock& male = MaleBlock(coding);
@@ -111,9 +98,9 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& opti
 
   Progress(options, "random model");
   const RandomModel random = EstimateComponents(coding, cells, data, modelRank);
-  for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, t);
+  for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, spec, t);
   Progress(options, "genetic correlations");
-  result.correlations = GeneticCorrelations(random);
+  result.correlations = GeneticCorrelations(random, spec);
   options.stop.ThrowIfStopped();
   return result;
 }

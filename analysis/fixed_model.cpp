@@ -280,7 +280,9 @@ std::vector<int> ColumnsOf(const std::vector<bool>& keep) {
 
 }  // namespace
 
-const EffectBlock& MaleBlock(const ModelCoding& coding) { return *coding.Find(Effect::Male); }
+const EffectBlock& MaleBlock(const ModelCoding& coding) {
+  return coding.Block(coding.spec->maleEffect);
+}
 
 struct FixedModel::Impl {
   const ModelCoding& coding;
@@ -434,8 +436,8 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
   }
 
   // Factor tests: the restricted fit without the tested block.
-  for (const TestedFactor& tested : TestedFactors(coding.kind)) {
-    const EffectBlock* block = coding.Find(tested.effect);
+  for (const TestedFactorSpec& tested : coding.spec->testedFactors) {
+    const EffectBlock* block = &coding.Block(tested.effect);
     Impl::Factor factor{tested.label, 0, {}};
     const std::vector<bool> keep = AllColumnsExcept(p, block);
     const int rank = RowSpace(p, coding.restrictionRows, keep).Rank();

@@ -279,15 +279,14 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
   RandomModel model;
   const int n = data.observationCount;
   const int traits = data.traitCount;
-  const bool repeat = coding.kind == ModelKind::BlockedRepeat;
-  const int terms = repeat ? 3 : 2;
+  const ModelSpec& spec = *coding.spec;
+  const int terms = static_cast<int>(spec.randomTerms.size());
   const int e = terms;  // the residual's index
   model.traits = traits;
   model.randomTerms = terms;
-  std::vector<const EffectBlock*> termBlock = {coding.Find(Effect::Male),
-                                               coding.Find(Effect::Female)};
-  if (repeat) termBlock.push_back(coding.Find(Effect::FemaleRepeat));
-  const int leadingBlocks = coding.subDesignBlockCounts[0];
+  std::vector<const EffectBlock*> termBlock;
+  for (const RandomTermSpec& term : spec.randomTerms) termBlock.push_back(&coding.Block(term.effect));
+  const int leadingBlocks = spec.LeadingEffectCount();
 
   // Ranks of the sub-designs: the leading effects, then adding each random term.
   std::vector<int> bound;  // first row of each random block, then the residual
@@ -483,62 +482,37 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
         model.testP[i][target] = FUpperTail(numDf, denDf, f);
       }
     };
-    if (repeat) {
-      exactTest({0, 1}, model.df[0], model.df[1], model.df[2], 1);
-    } else {
-      exactTest({0}, 0, model.df[0], model.df[1], 0);
+    for (int x = 0; x < terms; ++x) {
+      if (spec.randomTerms[x].test != ComponentTest::Exact) continue;
+      std::vector<int> above;
+      int first = 0;
+      for (int z = 0; z <= x; ++z) above.push_back(z);
+      for (int z = 0; z < x; ++z) first += model.df[z];
+      int denominator = 0;
+      for (int z = x + 1; z < terms; ++z) denominator += model.df[z];
+      exactTest(above, first, model.df[x], denominator, x);
     }
   }
 
   // Heritabilities. Weights of the components in the variance of a male mean.
   std::vector<double> weight(static_cast<std::size_t>(terms) + 1, 0.0);  // [x], x != 0
   {
-    const bool nested = coding.kind == ModelKind::Nested;
-    const auto& male = data.factorCodes[nested ? 0 : 1];
+    const auto& male = data.factorCodes[spec.maleFactor];
     const auto maleCount = Count<int>(n, [&](int i) { return male[i]; });
-    if (repeat) {
-      const auto& block = data.factorCodes[0];
-      const auto& female = data.factorCodes[2];
-      const auto& rep = data.factorCodes[3];
-      using K2 = std::pair<int, int>;
-      using K3 = std::tuple<int, int, int>;
-      using K4 = std::tuple<int, int, int, int>;
-      const auto bm = Count<K2>(n, [&](int i) { return K2{block[i], male[i]}; });
-      const auto bmf = Count<K3>(n, [&](int i) { return K3{block[i], male[i], female[i]}; });
-      const auto bmfr = Count<K4>(n, [&](int i) {
-        return K4{block[i], male[i], female[i], rep[i]};
-      });
-      auto squares = [&](const auto& cells2, auto maleOf) {
-        double sum = 0.0;
-        for (const auto& [key, count] : cells2) {
-          const double nm = static_cast<double>(maleCount.at(maleOf(key)));
-          sum += static_cast<double>(count) * count / (nm * nm);
-        }
-        return sum;
-      };
-      const double aM = squares(bm, [](const K2& k2) { return k2.second; });
-      const double aF = squares(bmf, [](const K3& k3) { return std::get<1>(k3); });
-      const double aFR = squares(bmfr, [](const K4& k4) { return std::get<1>(k4); });
-      double aE = 0.0;
-      for (const auto& [code, count] : maleCount) aE += 1.0 / static_cast<double>(count);
-      weight[1] = aF / aM;
-      weight[2] = aFR / aM;
-      weight[e] = aE / aM;
-    } else {
-      const auto& female = data.factorCodes[nested ? 1 : 2];
-      using K2 = std::pair<int, int>;
-      const auto mf = Count<K2>(n, [&](int i) { return K2{male[i], female[i]}; });
-      const double a = static_cast<double>(maleCount.size());
-      double wF = 0.0;
-      for (const auto& [key, count] : mf) {
-        const double nm = static_cast<double>(maleCount.at(key.first));
-        wF += static_cast<double>(count) * count / (nm * nm);
+    std::vector<double> a(static_cast<std::size_t>(terms) + 1, 0.0);
+    for (int x = 0; x < terms; ++x) {
+      const int effect = spec.randomTerms[x].effect;
+      const auto cellCount = Count<int>(n, [&](int i) { return coding.CellOf(effect, i); });
+      std::map<int, int> maleOfCell;
+      for (int i = 0; i < n; ++i) maleOfCell[coding.CellOf(effect, i)] = male[i];
+      for (const auto& [cell, count] : cellCount) {
+        const double nm = static_cast<double>(maleCount.at(maleOfCell[cell]));
+        a[x] += static_cast<double>(count) * count / (nm * nm);
       }
-      double wE = 0.0;
-      for (const auto& [code, count] : maleCount) wE += 1.0 / static_cast<double>(count);
-      weight[1] = wF / a;
-      weight[e] = wE / a;
     }
+    for (const auto& [code, count] : maleCount)
+      a[e] += 1.0 / static_cast<double>(count);
+    for (int x = 1; x <= terms; ++x) weight[x] = a[x] / a[0];
   }
 
   model.hi.resize(static_cast<std::size_t>(traits));
@@ -603,8 +577,7 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
   return model;
 }
 
-std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model) {
-  static const char* const kEffects[] = {"male", "female", "female_by_repeat"};
+std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model, const ModelSpec& spec) {
   const int traits = model.traits;
   const int terms = model.randomTerms;
   const int e = terms;
@@ -624,7 +597,7 @@ std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model) {
   std::vector<CorrelationMatrix> matrices;
   for (int x = 0; x < terms; ++x) {
     CorrelationMatrix matrix;
-    matrix.effect = kEffects[x];
+    matrix.effect = spec.randomTerms[x].correlationName;
     matrix.traits = traits;
     std::vector<double>& r = matrix.r;
     std::vector<double>& se = matrix.se;

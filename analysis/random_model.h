@@ -53,6 +53,6 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
 
 // The genetic correlations between traits of every random term, from the top term down,
 // with their first-order standard errors.
-std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model);
+std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model, const ModelSpec& spec);
 
 }  // namespace quorvel

@@ -2,40 +2,48 @@
 #include "cli/cli_arguments.h"
 
 #include "export/result_export.h"
+#include "import/model_spec.h"
 
 namespace quorvel {
 
 const char* CliUsageText() {
-  return "Usage: quorvel-cli COMMAND FILE.xls [OPTIONS]\n"
-         "Analyses a nested mating design read from the first worksheet of an .xls workbook.\n"
-         "\n"
-         "Commands:\n"
-         "  import FILE.xls [--output-dir DIR]\n"
-         "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
-         "      workbook, or in DIR) and prints it.\n"
-         "  analyze FILE.xls [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
-         "                 [--export PATH]\n"
-         "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
-         "      layout fits), writes the report result.txt and prints it.\n"
-         "        --model 1   yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt\n"
-         "                    (columns Block, Male, Female, Repeat, Trait1, ...)\n"
-         "        --model 2   yijkl = u + Bi + Mj + Fjk + eijkl (Block, Male, Female, Trait1, "
-         "...)\n"
-         "        --model 3   yijk = u + Mi + Fij + eijk (Male, Female, Trait1, ...)\n"
-         "        --format json   print the result as JSON instead of the report\n"
-         "                        (result.txt is written all the same)\n"
-         "        --export PATH   also write the result to PATH: .json, .csv (one row per\n"
-         "                        number) or .xlsx (a sheet per table)\n"
-         "  cells FILE.xls\n"
-         "      Lists the decoded cells of every worksheet.\n"
-         "\n"
-         "Options:\n"
-         "  --help       Show this text.\n"
-         "  --version    Show the version.\n"
-         "\n"
-         "Exit status: 0 on success, 1 when the workbook cannot be imported or analysed (the\n"
-         "reason goes to standard error), 2 on a usage error.\n"
-         "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time stamp.\n";
+  // The models' lines come from the model table: "--model N   formula (columns ...)".
+  static const std::string text = [] {
+    std::string models;
+    for (const ModelSpec& spec : AllModelSpecs()) {
+      std::string columns;
+      for (const char* name : spec.factorNames) columns += std::string(name) + ", ";
+      models += "        --model " + std::to_string(spec.menuNumber) + "   " + spec.formula + "\n" +
+                "                    (columns " + columns + "Trait1, ...)\n";
+    }
+    return "Usage: quorvel-cli COMMAND FILE.xls [OPTIONS]\n"
+           "Analyses a nested mating design read from the first worksheet of an .xls workbook.\n"
+           "\n"
+           "Commands:\n"
+           "  import FILE.xls [--output-dir DIR]\n"
+           "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
+           "      workbook, or in DIR) and prints it.\n"
+           "  analyze FILE.xls [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
+           "                 [--export PATH]\n"
+           "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
+           "      layout fits), writes the report result.txt and prints it.\n" +
+           models +
+           "        --format json   print the result as JSON instead of the report\n"
+           "                        (result.txt is written all the same)\n"
+           "        --export PATH   also write the result to PATH: .json, .csv (one row per\n"
+           "                        number) or .xlsx (a sheet per table)\n"
+           "  cells FILE.xls\n"
+           "      Lists the decoded cells of every worksheet.\n"
+           "\n"
+           "Options:\n"
+           "  --help       Show this text.\n"
+           "  --version    Show the version.\n"
+           "\n"
+           "Exit status: 0 on success, 1 when the workbook cannot be imported or analysed (the\n"
+           "reason goes to standard error), 2 on a usage error.\n"
+           "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time stamp.\n";
+  }();
+  return text.c_str();
 }
 
 std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& args,
@@ -87,16 +95,13 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
         return std::nullopt;
       }
       const std::string& value = args[++k];
-      if (value == "1") {
-        parsed.options.model = ModelKind::BlockedRepeat;
-      } else if (value == "2") {
-        parsed.options.model = ModelKind::Blocked;
-      } else if (value == "3") {
-        parsed.options.model = ModelKind::Nested;
-      } else {
+      const ModelSpec* spec = nullptr;
+      if (value.size() == 1 && value[0] >= '1' && value[0] <= '9') spec = ModelSpecByNumber(value[0] - '0');
+      if (spec == nullptr) {
         error = "--model must be 1, 2 or 3, not '" + value + "'";
         return std::nullopt;
       }
+      parsed.options.model = spec->kind;
     } else if (arg == "--format" || arg == "--export") {
       if (parsed.command != CliCommand::Analyze) {
         error = arg + " belongs to analyze";

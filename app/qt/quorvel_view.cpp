@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "app/commands/view_painting.h"
+#include "import/model_spec.h"
 
 namespace quorvel {
 namespace {
@@ -69,9 +70,10 @@ void CQuorvelView::OnTimer(int id) {
 void CQuorvelView::OnInitialUpdate() { ViewStartUp(session_); }
 void CQuorvelView::OnFileOpen() { OpenCommand(session_); }
 void CQuorvelView::OnFileSaveAs() { SaveReportAs(session_); }
-void CQuorvelView::OnModel1() { RunAnalysis(session_, ModelKind::BlockedRepeat); }
-void CQuorvelView::OnModel2() { RunAnalysis(session_, ModelKind::Blocked); }
-void CQuorvelView::OnModel3() { RunAnalysis(session_, ModelKind::Nested); }
+// Each Model entry runs the model of its number in the model table.
+void CQuorvelView::OnModel1() { RunAnalysis(session_, ModelSpecByNumber(1)->kind); }
+void CQuorvelView::OnModel2() { RunAnalysis(session_, ModelSpecByNumber(2)->kind); }
+void CQuorvelView::OnModel3() { RunAnalysis(session_, ModelSpecByNumber(3)->kind); }
 void CQuorvelView::OnHelpManual() { OpenManual(session_); }
 
 void CQuorvelView::paintEvent(QPaintEvent* event) {

@@ -300,8 +300,8 @@ FixedTraitResult ReferenceFixedFit(const ModelCoding& coding, std::span<const do
   result.modelP = FUpperTail(result.modelDF, fit.errorDF, result.modelF);
 
   // Factor tests.
-  for (const TestedFactor& tested : TestedFactors(coding.kind)) {
-    const EffectBlock* block = coding.Find(tested.effect);
+  for (const TestedFactorSpec& tested : coding.spec->testedFactors) {
+    const EffectBlock* block = &coding.Block(tested.effect);
     const TestOutcome t = TestEffect(fit, a, block->start, block->count);
     FactorTest factor;
     factor.label = tested.label;

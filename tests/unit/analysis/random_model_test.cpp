@@ -84,9 +84,10 @@ void ExpectFamily(const char* what, const std::vector<double>& actual,
 // Values printed by WriteCorrelations, matrix by matrix: for each, T x T correlations and
 // standard errors in row-major order (the diagonal's fixed texts included).
 // The report's correlation matrices of a random stage.
-std::string CorrelationText(const RandomModel& model) {
+std::string CorrelationText(const RandomModel& model, ModelKind kind) {
   AnalysisResult result;
-  result.correlations = GeneticCorrelations(model);
+  result.kind = kind;
+  result.correlations = GeneticCorrelations(model, SpecOf(kind));
   std::string text;
   AppendCorrelationMatrices(text, result);
   return text;
@@ -478,7 +479,7 @@ TEST_P(AgainstReference, FastStageAgreesWithDenseReference) {
   // The printed correlations and standard errors: the reference's values to the printed
   // precision.
   std::string text;
-  text = CorrelationText(fast);
+  text = CorrelationText(fast, data.kind);
   const auto printed = ParseCorrelations(text, traits);
   const auto expected = testing::ReferenceCorrelations(ref);
   ASSERT_EQ(printed.size(), expected.size());
@@ -809,7 +810,7 @@ TEST(RandomModelReport, CorrelationMatricesHaveOneRowAndColumnPerTrait) {
       const DesignData data = Generate({"", kind, true, traits, 8, 2, 3, 2, 2, 3});
       const RandomModel model = Fast(data);
       std::string text;
-      text = CorrelationText(model);
+      text = CorrelationText(model, kind);
       const auto matrices = ParseCorrelations(text, traits);
       ASSERT_EQ(static_cast<int>(matrices.size()), model.randomTerms);
       for (const PrintedMatrix& matrix : matrices) {
@@ -881,7 +882,7 @@ TEST(RandomModelReport, ZeroDegreesOfFreedomRunToTheEnd) {
     const int zeroBlock =
         static_cast<int>(std::find(model.df.begin(), model.df.end(), 0) - model.df.begin());
     EXPECT_LT(zeroBlock, static_cast<int>(model.df.size()));
-    std::string text = RandomSections(data, model) + CorrelationText(model);
+    std::string text = RandomSections(data, model) + CorrelationText(model, data.kind);
     EXPECT_FALSE(PrintedLine(text, data.traitCount, "      Hm").empty());
     EXPECT_TRUE(text.find("nan") != std::string::npos || text.find("inf") != std::string::npos);
   }
