@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "analysis/canonical_order.h"
 #include "analysis/fixed_model.h"
 #include "analysis/model_coding.h"
 #include "analysis/random_model.h"
@@ -26,8 +27,8 @@ RandomTraitResult RandomTrait(const RandomModel& model, const ModelSpec& spec, i
   for (int x = 0; x < e; ++x) {
     ComponentEstimate c;
     c.parameter = spec.randomTerms[x].component;
-    c.estimate = model.component[x][ii];
-    c.stdError = std::sqrt(model.componentVar[x][ii]);
+    c.estimate = model.ComponentInUnits(x, i, i);
+    c.stdError = std::sqrt(model.componentVar[x][ii]) * (model.scale[i] * model.scale[i]);
     c.tested = true;
     c.f = model.testF[i][x];
     c.p = model.testP[i][x];
@@ -35,8 +36,8 @@ RandomTraitResult RandomTrait(const RandomModel& model, const ModelSpec& spec, i
   }
   ComponentEstimate residual;
   residual.parameter = "Sigma_E";
-  residual.estimate = model.component[e][ii];
-  residual.stdError = std::sqrt(model.componentVarE[i]);
+  residual.estimate = model.ComponentInUnits(e, i, i);
+  residual.stdError = std::sqrt(model.componentVarE[i]) * (model.scale[i] * model.scale[i]);
   random.components.push_back(residual);
   random.heritabilities.push_back({"Hi", model.hi[i], model.hiError[i], {}});
   random.heritabilities.push_back({"Hm", model.hm[i], model.hmError[i], {}});
@@ -97,7 +98,10 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const ModelSpec& spec,
   }
 
   Progress(options, "random model");
-  const RandomModel random = EstimateComponents(coding, cells, data, modelRank);
+  RandomStageOptions randomOptions;
+  randomOptions.order = CanonicalOrder(data);
+  randomOptions.stop = options.stop;
+  const RandomModel random = EstimateComponents(coding, cells, data, modelRank, randomOptions);
   for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, spec, t);
   Progress(options, "genetic correlations");
   result.correlations = GeneticCorrelations(random, spec);

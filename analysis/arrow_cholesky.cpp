@@ -5,7 +5,8 @@
 #include <cmath>
 #include <numeric>
 
-#include "analysis/dense_kernels.h"
+#include "numeric/dense_factor.h"
+#include "numeric/dense_kernels.h"
 #include "analysis/model_coding.h"
 
 namespace quorvel {
@@ -34,89 +35,7 @@ class DisjointSets {
   std::vector<int> parent_;
 };
 
-// Forward substitution L z = z (row-major lower factor).
-void ForwardSolve(const std::vector<double>& factor, int n, double* z) {
-  for (int i = 0; i < n; ++i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    z[i] = (z[i] - Dot(row, z, static_cast<std::size_t>(i))) / row[i];
-  }
-}
-
-// Back substitution L' z = z.
-void BackSolve(const std::vector<double>& factor, int n, double* z) {
-  for (int i = n - 1; i >= 0; --i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    z[i] /= row[i];
-    const double zi = z[i];
-    for (int k = 0; k < i; ++k) z[k] -= row[k] * zi;
-  }
-}
-
 }  // namespace
-
-bool DenseCholesky(std::vector<double>& a, int n) {
-  for (int j = 0; j < n; ++j) {
-    double* rowJ = a.data() + static_cast<std::size_t>(j) * n;
-    const double pivot = rowJ[j] - Dot(rowJ, rowJ, static_cast<std::size_t>(j));
-    if (!(pivot > 0.0)) return false;
-    rowJ[j] = std::sqrt(pivot);
-    for (int i = j + 1; i < n; ++i) {
-      double* rowI = a.data() + static_cast<std::size_t>(i) * n;
-      rowI[j] = (rowI[j] - Dot(rowI, rowJ, static_cast<std::size_t>(j))) / rowJ[j];
-    }
-  }
-  // Clear the upper triangle so that the factor is exactly L.
-  for (int i = 0; i < n; ++i) {
-    std::fill(a.begin() + static_cast<std::ptrdiff_t>(i) * n + i + 1,
-              a.begin() + static_cast<std::ptrdiff_t>(i + 1) * n, 0.0);
-  }
-  return true;
-}
-
-void DenseCholeskySolve(const std::vector<double>& factor, int n, std::span<double> x) {
-  ForwardSolve(factor, n, x.data());
-  BackSolve(factor, n, x.data());
-}
-
-bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots) {
-  pivots.assign(static_cast<std::size_t>(n), 0);
-  for (int j = 0; j < n; ++j) {
-    int best = j;
-    for (int i = j + 1; i < n; ++i) {
-      if (std::fabs(a[static_cast<std::size_t>(i) * n + j]) >
-          std::fabs(a[static_cast<std::size_t>(best) * n + j])) {
-        best = i;
-      }
-    }
-    pivots[j] = best;
-    double* rowJ = a.data() + static_cast<std::size_t>(j) * n;
-    if (best != j) std::swap_ranges(rowJ, rowJ + n, a.data() + static_cast<std::size_t>(best) * n);
-    if (rowJ[j] == 0.0) return false;
-    for (int i = j + 1; i < n; ++i) {
-      double* rowI = a.data() + static_cast<std::size_t>(i) * n;
-      const double factor = rowI[j] / rowJ[j];
-      rowI[j] = factor;
-      if (factor == 0.0) continue;
-      for (int c = j + 1; c < n; ++c) rowI[c] -= factor * rowJ[c];
-    }
-  }
-  return true;
-}
-
-void DenseLUSolve(const std::vector<double>& factor, int n, const std::vector<int>& pivots,
-                  std::span<double> x) {
-  for (int j = 0; j < n; ++j) std::swap(x[j], x[pivots[j]]);
-  for (int i = 0; i < n; ++i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    x[i] -= Dot(row, x.data(), static_cast<std::size_t>(i));
-  }
-  for (int i = n - 1; i >= 0; --i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    double value = x[i];
-    for (int c = i + 1; c < n; ++c) value -= row[c] * x[c];
-    x[i] = value / row[i];
-  }
-}
 
 ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
                                  const std::vector<std::vector<int>>& restrictionRows,
@@ -298,7 +217,7 @@ bool ArrowCholesky::Factor(const ArrowMatrix& a) {
     std::vector<double> column(static_cast<std::size_t>(n));
     for (int c = 0; c < t; ++c) {
       for (int r = 0; r < n; ++r) column[r] = group.coupling[static_cast<std::size_t>(r) * t + c];
-      ForwardSolve(group.factor, n, column.data());
+      LowerSolve(group.factor, n, column.data());
       for (int r = 0; r < n; ++r) group.coupling[static_cast<std::size_t>(r) * t + c] = column[r];
     }
     // Schur complement: S -= coupling' coupling on the touched slots.
@@ -331,7 +250,7 @@ void ArrowCholesky::Solve(std::span<double> x) const {
     const int n = static_cast<int>(group.indices.size());
     work.resize(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) work[r] = x[group.indices[r]];
-    ForwardSolve(group.factor, n, work.data());
+    LowerSolve(group.factor, n, work.data());
     const int t = static_cast<int>(group.touched.size());
     for (int r = 0; r < n; ++r) {
       const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
@@ -357,7 +276,7 @@ void ArrowCholesky::Solve(std::span<double> x) const {
       for (int c = 0; c < t; ++c) value -= row[c] * borderPart[group.touched[c]];
       work[r] = value;
     }
-    BackSolve(group.factor, n, work.data());
+    LowerTransposeSolve(group.factor, n, work.data());
     for (int r = 0; r < n; ++r) x[group.indices[r]] = work[r];
   }
 }

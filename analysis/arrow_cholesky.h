@@ -76,16 +76,4 @@ class ArrowCholesky {
   std::vector<int> pivots_;           // row exchanges of the LU factor; empty for Cholesky
 };
 
-// Dense LU factorisation with partial pivoting in place of an n x n row-major matrix;
-// false when a pivot is zero.
-bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots);
-void DenseLUSolve(const std::vector<double>& factor, int n, const std::vector<int>& pivots,
-                  std::span<double> x);
-
-// Dense lower Cholesky factorisation in place of an n x n row-major matrix; false when a
-// pivot is not positive.
-bool DenseCholesky(std::vector<double>& a, int n);
-// Solves L L' x = b in place with a factor from DenseCholesky.
-void DenseCholeskySolve(const std::vector<double>& factor, int n, std::span<double> x);
-
 }  // namespace quorvel

@@ -24,7 +24,8 @@
 #include <map>
 
 #include "analysis/arrow_cholesky.h"
-#include "analysis/row_space.h"
+#include "numeric/row_space.h"
+#include "numeric/dense_factor.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
 #include "numeric/probability.h"

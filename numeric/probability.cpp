@@ -3,6 +3,7 @@
 #include "numeric/probability.h"
 
 #include <boost/math/distributions/chi_squared.hpp>
+#include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/students_t.hpp>
 #include <cmath>
@@ -44,6 +45,14 @@ double ChiSquareQuantile(double p, double df) {
 double NormalQuantile(double p) {
   if (!IsProbability(p)) return kNaN;
   return boost::math::quantile(boost::math::normal_distribution<double, QuietPolicy>(0.0, 1.0), p);
+}
+
+double FUpperTailReal(double df1, double df2, double f) {
+  if (std::isnan(f) || !(df1 > 0.0) || !(df2 > 0.0)) return kNaN;
+  if (f <= 0.0) return 1.0;
+  if (std::isinf(f)) return 0.0;
+  const boost::math::fisher_f_distribution<double, QuietPolicy> distribution(df1, df2);
+  return boost::math::cdf(boost::math::complement(distribution, f));
 }
 
 }  // namespace quorvel

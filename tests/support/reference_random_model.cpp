@@ -8,7 +8,7 @@
 #include <tuple>
 #include <utility>
 
-#include "analysis/orthogonal_reduction.h"
+#include "tests/support/reference_reduction.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
 

@@ -1,5 +1,5 @@
 // Exact row space of restriction rows by fraction-free elimination with gcd reduction.
-#include "analysis/row_space.h"
+#include "numeric/row_space.h"
 
 #include <cstdlib>
 #include <numeric>
