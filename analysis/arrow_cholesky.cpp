@@ -281,4 +281,36 @@ void ArrowCholesky::Solve(std::span<double> x) const {
   }
 }
 
+void ArrowCholesky::GroupSolve(int g, std::span<double> v) const {
+  const Group& group = groups_[static_cast<std::size_t>(g)];
+  const int n = static_cast<int>(group.indices.size());
+  LowerSolve(group.factor, n, v.data());
+  LowerTransposeSolve(group.factor, n, v.data());
+}
+
+void ArrowCholesky::AddBorderResponse(int g, std::span<const double> v, double scale,
+                                      std::span<double> out) const {
+  const Group& group = groups_[static_cast<std::size_t>(g)];
+  const int n = static_cast<int>(group.indices.size());
+  const int t = static_cast<int>(group.touched.size());
+  if (t == 0) return;
+  // C_g' G_g^-1 v = (L_g^-1 C_g)' (L_g^-1 v).
+  std::vector<double> z(v.begin(), v.end());
+  LowerSolve(group.factor, n, z.data());
+  for (int r = 0; r < n; ++r) {
+    if (z[r] == 0.0) continue;
+    const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
+    const double zr = scale * z[r];
+    for (int c = 0; c < t; ++c) out[group.touched[c]] += row[c] * zr;
+  }
+}
+
+void ArrowCholesky::BorderSolve(std::span<double> v) const {
+  if (pivots_.empty()) {
+    DenseCholeskySolve(borderFactor_, borderSlots_, v);
+  } else {
+    DenseLUSolve(borderFactor_, borderSlots_, pivots_, v);
+  }
+}
+
 }  // namespace quorvel

@@ -60,6 +60,25 @@ class ArrowCholesky {
   void Solve(std::span<double> x) const;
   int Size() const { return size_; }
 
+  // The pieces of the solve, for computations on selected columns of A^-1. With G_g the
+  // group blocks, C_g their couplings to the border slots (border indices, then the extra
+  // slots) and S the border's Schur complement, the solution of A x = b is
+  //   y = S^-1 (b_border - sum over g of C_g' G_g^-1 b_g) on the border slots,
+  //   x_g = G_g^-1 (b_g - C_g y) on every group.
+  int GroupCount() const { return static_cast<int>(groups_.size()); }
+  // Local indices of group g, ascending.
+  const std::vector<int>& GroupIndices(int g) const { return groups_[static_cast<std::size_t>(g)].indices; }
+  // Local indices of the border, in slot order (the extra slots follow them).
+  const std::vector<int>& BorderIndices() const { return border_; }
+  int BorderSlots() const { return borderSlots_; }
+  // v = G_g^-1 v for a vector over group g's indices.
+  void GroupSolve(int g, std::span<double> v) const;
+  // out += scale * C_g' G_g^-1 v for a vector over group g's indices (out over the border
+  // slots).
+  void AddBorderResponse(int g, std::span<const double> v, double scale, std::span<double> out) const;
+  // v = S^-1 v over the border slots.
+  void BorderSolve(std::span<double> v) const;
+
  private:
   struct Group {
     std::vector<int> indices;    // local indices of the group
