@@ -25,6 +25,7 @@
 #include <numeric>
 
 #include "analysis/arrow_cholesky.h"
+#include "analysis/standardise.h"
 #include "numeric/row_space.h"
 #include "numeric/dense_factor.h"
 #include "numeric/f_distribution.h"
@@ -136,71 +137,6 @@ struct RestrictedSystem {
 };
 
 std::vector<int> ColumnsOf(const std::vector<bool>& keep);
-
-// The design's distinct rows restricted to the kept parameters, followed by `extra`
-// restriction rows restricted likewise, as sparse integer rows.
-std::vector<SparseRow> SparseRows(const DesignCells& cells, const ModelCoding& coding,
-                                  const std::vector<bool>& keep, const std::vector<int>& extra) {
-  std::vector<SparseRow> rows;
-  auto add = [&](const std::vector<int>& columns) {
-    SparseRow row;
-    for (const int column : columns) {
-      if (keep[column]) row.push_back({column, 1});
-    }
-    if (!row.empty()) rows.push_back(std::move(row));
-  };
-  for (const auto& columns : cells.columns) add(columns);
-  for (const int r : extra) add(coding.restrictionRows[r]);
-  return rows;
-}
-
-// The restriction rows that bind on the kept parameters: those whose row space meets the
-// design's, so that they change the fit instead of only fixing what the data leave open.
-// Rows that do not bind may stay in the normal matrix alone: with G = (X'X + R'R)^-1, the
-// restricted fit needs the correction term only for a set C1 of rows such that the
-// others add their full rank to [X; C1] (then the penalty ||C2 b||^2 vanishes at the
-// optimum). C1 is taken as the effect blocks' row groups that meet the design's row
-// space one by one; the split is verified by exact ranks, and all rows are taken when it
-// does not hold.
-std::vector<int> BindingRows(const ModelCoding& coding, const DesignCells& cells,
-                             const std::vector<bool>& keep, int restrictionRank) {
-  const int p = coding.parameterCount;
-  std::vector<int> all;
-  for (std::size_t r = 0; r < coding.restrictionRows.size(); ++r) {
-    for (const int column : coding.restrictionRows[r]) {
-      if (keep[column]) {
-        all.push_back(static_cast<int>(r));
-        break;
-      }
-    }
-  }
-  const int designRank = SparseIntegerRank(p, SparseRows(cells, coding, keep, {}));
-  const int jointRank = SparseIntegerRank(p, SparseRows(cells, coding, keep, all));
-  if (designRank + restrictionRank == jointRank) return {};
-
-  std::vector<int> binding;
-  std::vector<int> free;
-  for (const EffectBlock& block : coding.blocks) {
-    std::vector<int> group;
-    for (const int r : all) {
-      const int first = coding.restrictionRows[r].front();
-      if (first >= block.start && first < block.start + block.count) group.push_back(r);
-    }
-    if (group.empty()) continue;
-    std::vector<std::vector<int>> rows;
-    for (const int r : group) rows.push_back(coding.restrictionRows[r]);
-    const int groupRank = RowSpace(p, rows, keep).Rank();
-    const int withDesign = SparseIntegerRank(p, SparseRows(cells, coding, keep, group));
-    std::vector<int>& into = withDesign < designRank + groupRank ? binding : free;
-    into.insert(into.end(), group.begin(), group.end());
-  }
-  std::vector<std::vector<int>> freeRows;
-  for (const int r : free) freeRows.push_back(coding.restrictionRows[r]);
-  const int bindingJoint = SparseIntegerRank(p, SparseRows(cells, coding, keep, binding));
-  if (bindingJoint + RowSpace(p, freeRows, keep).Rank() != jointRank) return all;
-  std::sort(binding.begin(), binding.end());
-  return binding;
-}
 
 // Builds the solver on the kept parameters J: factorises A[J,J] (all restriction rows in
 // it) and prepares the correction for the restriction rows `constraintRows`.
@@ -337,10 +273,15 @@ struct FixedModel::Impl {
   MaleCovariance maleP;        // P on the male block
   std::vector<int> maleClass;  // e_i - e_j is in the row space of R iff the classes agree
 
+  // A factor test's system: the normal matrix on the other parameters with their
+  // restriction rows held exactly by Lagrange unknowns.
   struct Factor {
     const char* label;
     int df = 0;
-    RestrictedSystem system;
+    std::vector<int> columns;  // the kept parameters
+    int constraints = 0;       // Lagrange unknowns after them
+    ArrowCholesky factor;
+    bool ok = true;
   };
   std::vector<Factor> factors;
 
@@ -595,18 +536,29 @@ void GeneralVariances(FixedModel::Impl& m) {
   }
 }
 
-// Step 5. Factor tests: the restricted fit without the tested block.
+// Step 5. Factor tests. The hypothesis "every parameter of block B is 0" on top of the
+// restrictions: SSH = min over b_J with R_J b_J = 0 of |y - X_J b_J|^2, J the other
+// parameters and R_J the restriction rows on them. With a basis C of R_J's rows held by
+// Lagrange unknowns, the minimiser solves [A_J C'; C 0][b; lambda] = [c_J; 0]
+// (A_J = X_J'X_J + R_J'R_J, which is positive definite and changes nothing on the
+// feasible set) and SSH = y'y - c_J'b (restricted least squares, Searle, Linear Models,
+// 1971, section 3.6). DF = |B| + rank(R_J) + rank(X) - p.
 void FactorTestSystems(FixedModel::Impl& m, std::FILE* diag) {
   const ModelCoding& coding = m.coding;
+  const int bottom = coding.Block(coding.spec->randomTerms.front().effect).start;
   for (const TestedFactorSpec& tested : coding.spec->testedFactors) {
     m.stop.ThrowIfStopped();
     const EffectBlock* block = &coding.Block(tested.effect);
-    FixedModel::Impl::Factor factor{tested.label, 0, {}};
+    FixedModel::Impl::Factor factor{tested.label, 0, {}, 0, {}, true};
     const std::vector<bool> keep = AllColumnsExcept(m.p, block);
-    const int rank = RowSpace(m.p, coding.restrictionRows, keep).Rank();
-    BuildRestrictedSystem(coding, m.cells, keep, rank, BindingRows(coding, m.cells, keep, rank), false,
-                          factor.system, diag);
-    factor.df = block->count + factor.system.restrictionRank + m.modelRank - m.p;
+    const RowSpace space(m.p, coding.restrictionRows, keep);
+    factor.columns = ColumnsOf(keep);
+    factor.constraints = space.Rank();
+    const ArrowMatrix a = AssembleNormalMatrix(m.cells, coding.restrictionRows, m.p, factor.columns,
+                                               bottom, m.p, space.BasisRows());
+    factor.ok = factor.factor.Factor(a);
+    if (!factor.ok) std::fputs("fail\n", diag);
+    factor.df = block->count + space.Rank() + m.modelRank - m.p;
     m.factors.push_back(std::move(factor));
   }
 }
@@ -671,7 +623,33 @@ FixedModel::~FixedModel() = default;
 
 int FixedModel::ModelRank() const { return impl_->modelRank; }
 
-FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
+FixedTraitResult FixedModel::Fit(std::span<const double> values) const {
+  // The fit of the standardised trait; sums of squares, estimates and standard errors
+  // scale back (the mean goes to u, whose fit of a constant is exactly that constant:
+  // X e_u = 1 and e_u satisfies the restrictions), the tests are the same in any units.
+  std::vector<double> standardised;
+  const Standardisation units = Standardise(values, standardised);
+  FixedTraitResult result = FitStandardised(standardised, units.mean / units.scale);
+  const double s = units.scale;
+  const double s2 = s * s;
+  result.modelSS *= s2;
+  result.modelMS *= s2;
+  result.errorSS *= s2;
+  result.errorMS *= s2;
+  result.totalSS *= s2;
+  for (FactorTest& test : result.factors) {
+    test.ss *= s2;
+    test.ms *= s2;
+  }
+  for (std::size_t k = 0; k < result.estimates.size(); ++k) {
+    ParameterEstimate& e = result.estimates[k];
+    e.estimate = e.estimate * s + (k == 0 ? units.mean : 0.0);
+    e.stdError *= s;
+  }
+  return result;
+}
+
+FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double meanOverScale) const {
   const Impl& m = *impl_;
   const int p = m.p;
   const int n = m.n;
@@ -724,10 +702,13 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
     test.label = factor.label;
     test.df = factor.df;
     double ssh = std::nan("");
-    if (factor.system.ok) {
-      reduced.clear();
-      for (const int column : factor.system.columns) reduced.push_back(c[column]);
-      ssh = sumYY - factor.system.ReducedQuadratic(reduced, g);
+    if (factor.ok) {
+      reduced.assign(factor.columns.size() + static_cast<std::size_t>(factor.constraints), 0.0);
+      for (std::size_t k = 0; k < factor.columns.size(); ++k) reduced[k] = c[factor.columns[k]];
+      factor.factor.Solve(reduced);
+      double fitted = 0.0;
+      for (std::size_t k = 0; k < factor.columns.size(); ++k) fitted += c[factor.columns[k]] * reduced[k];
+      ssh = sumYY - fitted;
     }
     if (test.df == 0) {
       // The hypothesis adds no constraint (a factor with one level, or one female per
@@ -786,11 +767,13 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
     ParameterEstimate& e = result.estimates[k];
     e.estimate = b[k];
     e.stdError = std::sqrt(errorMS * m.diagV[k]);
-    const int df = oneRowTest(m.parameterInSpace[k], bR[k], m.diagP[k], f[k]);
+    // u's hypothesis u = 0 is u_std = -mean / scale in the standardised units.
+    const double shift = k == 0 ? meanOverScale : 0.0;
+    const int df = oneRowTest(m.parameterInSpace[k], bR[k] + shift, m.diagP[k], f[k]);
     e.p = 1.0;
     if (df != 0) byDF[df].push_back(k);
     e.t = std::sqrt(std::max(f[k], 0.0));
-    if (b[k] < 0) e.t = -e.t;
+    if (b[k] + shift < 0) e.t = -e.t;
   }
   for (const auto& [df, parameters] : byDF) {
     std::vector<double> statistics;

@@ -81,6 +81,9 @@ class FixedModel {
   struct Impl;
 
  private:
+  // The fit of (values - mean) / scale; meanOverScale shifts the test of u.
+  FixedTraitResult FitStandardised(std::span<const double> y, double meanOverScale) const;
+
   std::unique_ptr<Impl> impl_;
 };
 

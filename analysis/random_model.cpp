@@ -30,6 +30,7 @@
 #include "analysis/random_design.h"
 #include "analysis/reduction_basis.h"
 #include "analysis/sequential_sums.h"
+#include "analysis/standardise.h"
 #include "analysis/trace_tables.h"
 #include "numeric/f_distribution.h"
 #include "numeric/probability.h"
@@ -50,32 +51,10 @@ struct Standardised {
 };
 Standardised StandardiseTraits(const DesignData& data) {
   Standardised out;
-  const std::size_t n = static_cast<std::size_t>(data.observationCount);
   for (int t = 0; t < data.traitCount; ++t) {
-    const std::vector<double>& y = data.traitValues[t];
-    // The mean of y / m with m the largest magnitude keeps every sum in range.
-    double largest = 0.0;
-    for (const double v : y) largest = std::max(largest, std::fabs(v));
-    double mean = 0.0;
-    if (largest > 0.0 && std::isfinite(largest)) {
-      for (const double v : y) mean += v / largest;
-      mean = mean / static_cast<double>(n) * largest;
-    }
-    std::vector<double> centred(n);
-    double spread = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-      centred[i] = y[i] - mean;
-      spread = std::max(spread, std::fabs(centred[i]));
-    }
-    double scale = 1.0;
-    if (spread > 0.0 && std::isfinite(spread)) {
-      double sum = 0.0;
-      for (const double v : centred) sum += (v / spread) * (v / spread);
-      scale = spread * std::sqrt(sum / static_cast<double>(n));
-    }
-    for (double& v : centred) v /= scale;
-    out.values.push_back(std::move(centred));
-    out.scale.push_back(scale);
+    std::vector<double> values;
+    out.scale.push_back(Standardise(data.traitValues[t], values).scale);
+    out.values.push_back(std::move(values));
   }
   return out;
 }
