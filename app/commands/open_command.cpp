@@ -65,6 +65,8 @@ bool ImportWorkbook(AppState& state, std::shared_ptr<const DesignData>& designDa
   platform.SetScrollSize(120 * sheet->cols + 340, 20 * sheet->rows + 400);
   state.displayMode.store(DisplayMode::Echo);
   platform.InvalidateView();
+  // Columns the extent rule dropped are named; a clean sheet clears an earlier warning.
+  platform.ShowStatus(LeftOutColumnsWarning(*sheet));
   return true;
 }
 

@@ -28,7 +28,8 @@ void ImportDataSheet(AppState& state, std::shared_ptr<const DesignData>& designD
 
 // The import of a workbook already chosen: loads `workbookPath`, validates its first
 // worksheet, writes the echo to state.dataFolder + "tmp.txt", sets the scroll size to
-// 120 x cols + 340 by 20 x rows + 400, DisplayMode Echo, and invalidates the view.
+// 120 x cols + 340 by 20 x rows + 400, DisplayMode Echo, and invalidates the view; then
+// passes the platform the warning about columns the data region left out (empty if none).
 // state.dataFolder and dataFileName are the caller's. On failure shows the message
 // (warning icon), leaves designData, DisplayMode and the scroll size as they were and
 // returns false.

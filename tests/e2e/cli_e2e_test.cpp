@@ -1,9 +1,6 @@
 // quorvel-cli run as a separate process on real workbooks: the echo byte for byte, every
 // refusal of the import with its exact text, exit codes and unwritable output folders.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -14,8 +11,7 @@
 #include <vector>
 
 #include "tests/support/report_compare.h"
-
-extern char** environ;
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -44,50 +40,13 @@ class CliTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(folder_); }
 
-  // Runs the program with `args`, standard output and error captured in files, a fixed
-  // clock and time zone.
+  // Runs the program with `args`, standard output and error captured, a fixed clock, time
+  // zone and locale.
   Result Run(const std::vector<std::string>& args) {
-    const fs::path outFile = folder_ / "stdout";
-    const fs::path errFile = folder_ / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-
-    std::vector<std::string> argStrings{QUORVEL_CLI};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    std::vector<std::string> envStrings{"SOURCE_DATE_EPOCH=0", "TZ=UTC", "LC_ALL=C"};
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (entry.rfind("SOURCE_DATE_EPOCH=", 0) != 0 && entry.rfind("TZ=", 0) != 0 &&
-          entry.rfind("LC_ALL=", 0) != 0) {
-        envStrings.push_back(entry);
-      }
-    }
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    Result result;
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0];
-      return result;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadBytes(outFile);
-    result.err = ReadBytes(errFile);
-    return result;
+    std::vector<std::string> argv{QUORVEL_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const quorvel::testing::ProgramRun run = quorvel::testing::RunProgram(argv, folder_.string());
+    return {run.exitCode, run.out, run.err};
   }
 
   std::string Out() const { return (folder_ / "out").string(); }
@@ -152,6 +111,19 @@ TEST_F(CliTest, ImportWritesAndPrintsTheEchoByteForByte) {
   EXPECT_EQ(beside.exitCode, 0);
   EXPECT_EQ(ReadBytes(folder_ / "tmp.txt"),
             ReadBytes(fs::path(QUORVEL_GOLDEN_DIR) / "echo" / "codes_large.tmp.txt"));
+}
+
+// A sheet whose last row lacks its last trait is accepted without that trait; standard
+// error says which column was left out, and the import succeeds.
+TEST_F(CliTest, ColumnsLeftOutOfTheDataAreNamedOnStandardError) {
+  const Result r = Run({"import", Xls("last_trait_missing.lo.xls"), "--output-dir", Out()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "quorvel-cli: warning: Trait column Trait3 (column 5) left out for every row: the data "
+            "region ends at the last number of the sheet (row 25, column 4), and row 25 has no "
+            "number in this column.\n");
+  EXPECT_NE(r.out.find("Trait2"), std::string::npos);
+  EXPECT_EQ(r.out.find("Trait3"), std::string::npos);
 }
 
 TEST_F(CliTest, EveryRefusedSheetGivesItsMessageAndWritesNothing) {
@@ -261,6 +233,88 @@ TEST_F(CliTest, AnalyzeReportsAReportThatCannotBeCreated) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "Result file cannot be created!\n");
   EXPECT_EQ(r.out, "");
+}
+
+// A full disk, made real with a file-size limit (12 KiB, in the shell's 512-byte blocks)
+// between the echo's size and the report's:
+// the run says the report cannot be created, exits 1 and the previous report stays whole.
+TEST_F(CliTest, AFailedReportWriteKeepsThePreviousReport) {
+  const fs::path report = folder_ / "out" / "result.txt";
+  std::ofstream(report) << "the previous report\r\n";
+  const std::string command = "ulimit -f 24; trap '' XFSZ; exec '" + std::string(QUORVEL_CLI) +
+                              "' analyze '" + Xls("nested_unbalanced.lo.xls") + "' --output-dir '" +
+                              Out() + "'";
+  const quorvel::testing::ProgramRun r =
+      quorvel::testing::RunProgram({"/bin/sh", "-c", command}, folder_.string());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Result file cannot be created!\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadBytes(report), "the previous report\r\n");
+  EXPECT_TRUE(fs::exists(folder_ / "out" / "tmp.txt")) << "the echo is smaller than the limit";
+  for (const auto& entry : fs::directory_iterator(folder_ / "out")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "result.txt" || name == "tmp.txt") << "left behind: " << name;
+  }
+}
+
+// Links planted at the output names are replaced, never followed.
+TEST_F(CliTest, LinksAtTheOutputNamesAreReplacedNotFollowed) {
+  std::ofstream(folder_ / "victim") << "precious";
+  fs::create_symlink(folder_ / "victim", folder_ / "out" / "result.txt");
+  fs::create_symlink(folder_ / "elsewhere", folder_ / "out" / "tmp.txt");
+  const Result r = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadBytes(folder_ / "victim"), "precious");
+  EXPECT_FALSE(fs::exists(folder_ / "elsewhere"));
+  EXPECT_FALSE(fs::is_symlink(folder_ / "out" / "result.txt"));
+  EXPECT_EQ(ReadBytes(folder_ / "out" / "result.txt"), r.out);
+}
+
+// Two runs into one folder at the same time: each prints its own report, and the folder
+// keeps one of the two whole.
+TEST_F(CliTest, ConcurrentRunsIntoOneFolderEachLeaveACompleteReport) {
+  const std::string big = Xls("nested_10000.lo.xls");
+  const std::string small = Xls("nested_unbalanced.lo.xls");
+  fs::create_directories(folder_ / "alone");
+  const Result bigAlone = Run({"analyze", big, "--output-dir", (folder_ / "alone").string()});
+  const Result smallAlone = Run({"analyze", small, "--output-dir", (folder_ / "alone").string()});
+  ASSERT_EQ(bigAlone.exitCode, 0);
+  ASSERT_EQ(smallAlone.exitCode, 0);
+  for (int round = 0; round < 3; ++round) {
+    quorvel::testing::StartedProgram first({QUORVEL_CLI, "analyze", big, "--output-dir", Out()},
+                                           folder_.string());
+    quorvel::testing::StartedProgram second({QUORVEL_CLI, "analyze", small, "--output-dir", Out()},
+                                            folder_.string());
+    const quorvel::testing::ProgramRun a = first.Finish();
+    const quorvel::testing::ProgramRun b = second.Finish();
+    EXPECT_EQ(a.exitCode, 0) << a.err;
+    EXPECT_EQ(b.exitCode, 0) << b.err;
+    EXPECT_EQ(a.out, bigAlone.out);
+    EXPECT_EQ(b.out, smallAlone.out);
+    const std::string kept = ReadBytes(folder_ / "out" / "result.txt");
+    EXPECT_TRUE(kept == bigAlone.out || kept == smallAlone.out)
+        << "result.txt holds " << kept.size() << " bytes";
+  }
+}
+
+TEST_F(CliTest, ExportOptionsAreCheckedBeforeAnyWork) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"analyze", Xls("nested_unbalanced.lo.xls"), "--export",
+                                 "result.txt"},
+        std::vector<std::string>{"analyze", Xls("nested_unbalanced.lo.xls"), "--export"},
+        std::vector<std::string>{"analyze", Xls("nested_unbalanced.lo.xls"), "--format", "yaml"},
+        std::vector<std::string>{"import", Xls("nested_unbalanced.lo.xls"), "--export",
+                                 "r.json"}}) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.exitCode, 2) << args.back();
+    EXPECT_EQ(r.out, "");
+  }
+  // An export that cannot be written fails the command after the report was written.
+  const Result r = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out(),
+                        "--export", (folder_ / "missing" / "r.json").string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("r.json cannot be created"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(folder_ / "out" / "result.txt"));
 }
 
 }  // namespace
