@@ -765,6 +765,9 @@ FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double m
   std::vector<double> f(static_cast<std::size_t>(p), 0.0);
   for (int k = 0; k < p; ++k) {
     ParameterEstimate& e = result.estimates[k];
+    // A parameter the restrictions fix is 0 in the fit, not a rounding residue of either
+    // sign.
+    if (m.complementary && m.parameterInSpace[k]) b[k] = bR[k] = 0.0;
     e.estimate = b[k];
     e.stdError = std::sqrt(errorMS * m.diagV[k]);
     // u's hypothesis u = 0 is u_std = -mean / scale in the standardised units.
