@@ -25,6 +25,7 @@
 #include <numeric>
 
 #include "analysis/arrow_cholesky.h"
+#include "analysis/parallel.h"
 #include "analysis/standardise.h"
 #include "numeric/row_space.h"
 #include "numeric/dense_factor.h"
@@ -290,16 +291,32 @@ struct FixedModel::Impl {
 
 namespace {
 
-// Step 1. The design's exact rank, from its distinct rows.
+// Step 1. The design's exact rank. The leading effects' cells nest in one another and
+// every random effect's cells are unions of the lowest term's, so the design's columns
+// span the indicators of the finest leading cells together with the lowest term's cells;
+// two partitions' spans meet in the indicators of the connected components of the
+// cells joined by common observations, which gives
+//   rank(X) = (leading cells) + (lowest cells) - (components).
 int DesignRank(const ModelCoding& coding, const DesignCells& cells) {
-  std::vector<SparseRow> designRows;
-  designRows.reserve(cells.columns.size());
+  const ModelSpec& spec = *coding.spec;
+  const EffectBlock& leading = coding.Block(spec.LeadingEffectCount() - 1);
+  const EffectBlock& lowest = coding.Block(spec.randomTerms.back().effect);
+  std::vector<int> parent(static_cast<std::size_t>(leading.count + lowest.count));
+  std::iota(parent.begin(), parent.end(), 0);
+  auto root = [&](int k) {
+    while (parent[k] != k) k = parent[k] = parent[parent[k]];
+    return k;
+  };
+  int components = leading.count + lowest.count;
   for (const auto& columns : cells.columns) {
-    SparseRow row;
-    for (const int column : columns) row.push_back({column, 1});
-    designRows.push_back(std::move(row));
+    const int a = root(columns[leading.effect] - leading.start);
+    const int b = root(leading.count + columns[lowest.effect] - lowest.start);
+    if (a != b) {
+      parent[a] = b;
+      --components;
+    }
   }
-  return SparseIntegerRank(coding.parameterCount, std::move(designRows));
+  return leading.count + lowest.count - components;
 }
 
 // Step 3 (restrictions that complement the design). With A = X'X + R'R and
@@ -794,36 +811,53 @@ FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double m
   result.maleT.assign(males > 1 ? MalePairIndex(males, 0) : 0, 0.0);
   result.maleSignificance.assign(result.maleT.size(), Significance::None);
   result.maleP.assign(result.maleT.size(), 1.0);
-  for (int i = 1; i < males; ++i) {
-    const int ki = m.maleStart + i;
-    for (int j = 0; j < i; ++j) {
-      const int kj = m.maleStart + j;
-      const std::size_t pair = MalePairIndex(i, j);
-      const double contrast = bR[ki] - bR[kj];
-      const double variance = m.maleP(i, i, males) + m.maleP(j, j, males) - 2 * m.maleP(i, j, males);
-      double pairF = 0.0;
-      const int df = oneRowTest(m.maleClass[i] == m.maleClass[j], contrast, variance, pairF);
-      Significance cls = Significance::None;
-      if (df == 1) {
-        cls = significance.Classify(pairF);
-      } else if (df != 0) {
-        cls = SignificanceOfOneDF::ClassOf(FUpperTail(df, result.errorDF, pairF));
-      }
-      double t = std::sqrt(std::max(pairF, 0.0));
-      if (b[ki] - b[kj] < 0) t = -t;
-      result.maleT[pair] = t;
-      result.maleSignificance[pair] = cls;
-      // The probability itself: 1 for a difference the restrictions already fix, the
-      // two-sided t tail for one degree of freedom.
-      if (df == 0) {
-        result.maleP[pair] = 1.0;
-      } else if (df == 1) {
-        result.maleP[pair] = StudentTTwoSidedP(t, result.errorDF);
-      } else {
-        result.maleP[pair] = FUpperTail(df, result.errorDF, pairF);
+  // The pairs by rows of males, split into ranges of about equal numbers of pairs.
+  auto pairsOfRows = [&](int first, int last) {
+    for (int i = std::max(first, 1); i < last; ++i) {
+      if (i % 64 == 0) m.stop.ThrowIfStopped();
+      const int ki = m.maleStart + i;
+      for (int j = 0; j < i; ++j) {
+        const int kj = m.maleStart + j;
+        const std::size_t pair = MalePairIndex(i, j);
+        const double contrast = bR[ki] - bR[kj];
+        const double variance = m.maleP(i, i, males) + m.maleP(j, j, males) - 2 * m.maleP(i, j, males);
+        double pairF = 0.0;
+        const int df = oneRowTest(m.maleClass[i] == m.maleClass[j], contrast, variance, pairF);
+        Significance cls = Significance::None;
+        if (df == 1) {
+          cls = significance.Classify(pairF);
+        } else if (df != 0) {
+          cls = SignificanceOfOneDF::ClassOf(FUpperTail(df, result.errorDF, pairF));
+        }
+        double t = std::sqrt(std::max(pairF, 0.0));
+        if (b[ki] - b[kj] < 0) t = -t;
+        result.maleT[pair] = t;
+        result.maleSignificance[pair] = cls;
+        // The probability itself: 1 for a difference the restrictions already fix, the
+        // two-sided t tail for one degree of freedom.
+        if (df == 0) {
+          result.maleP[pair] = 1.0;
+        } else if (df == 1) {
+          result.maleP[pair] = StudentTTwoSidedP(t, result.errorDF);
+        } else {
+          result.maleP[pair] = FUpperTail(df, result.errorDF, pairF);
+        }
       }
     }
-  }
+  };
+  // Row i holds i pairs: the ranges of rows split the pairs' count evenly.
+  const std::size_t pairs = result.maleT.size();
+  ParallelRanges(pairs, 20000, [&](std::size_t begin, std::size_t end) {
+    auto rowOf = [&](std::size_t at) {
+      int row = static_cast<int>(std::sqrt(2.0 * static_cast<double>(at)));
+      while (row > 0 && MalePairIndex(row, 0) > at) --row;
+      while (MalePairIndex(row + 1, 0) <= at) ++row;
+      return row;
+    };
+    const int first = begin == 0 ? 0 : rowOf(begin);
+    const int last = end >= pairs ? males : rowOf(end);
+    pairsOfRows(first, last);
+  });
   return result;
 }
 
