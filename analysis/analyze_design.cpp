@@ -62,8 +62,12 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& opti
   return AnalyzeDesign(data, SpecOf(data.kind), options);
 }
 
-AnalysisResult AnalyzeDesign(const DesignData& data, const ModelSpec& spec,
+AnalysisResult AnalyzeDesign(const DesignData& sheet, const ModelSpec& spec,
                              const AnalysisOptions& options) {
+  // The observations in the canonical order: every sum runs in one order, and the exact
+  // tests reduce the observations in it, so that any permutation of the sheet's rows
+  // gives the same result to the last bit.
+  const DesignData data = InCanonicalOrder(sheet);
   AnalysisResult result;
   result.kind = spec.kind;
   result.spec = &spec;
@@ -91,7 +95,7 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const ModelSpec& spec,
   Progress(options, "fixed model");
   int modelRank = 0;
   {
-    const FixedModel fixed(coding, cells, options.diagnostics);
+    const FixedModel fixed(coding, cells, options.diagnostics, options.stop);
     modelRank = fixed.ModelRank();
     for (int t = 0; t < data.traitCount; ++t)
       result.traits[t].fixed = fixed.Fit(data.traitValues[t]);
@@ -99,7 +103,6 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const ModelSpec& spec,
 
   Progress(options, "random model");
   RandomStageOptions randomOptions;
-  randomOptions.order = CanonicalOrder(data);
   randomOptions.stop = options.stop;
   const RandomModel random = EstimateComponents(coding, cells, data, modelRank, randomOptions);
   for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, spec, t);

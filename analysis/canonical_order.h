@@ -14,4 +14,7 @@ namespace quorvel {
 // gives the same sequence of observations.
 std::vector<int> CanonicalOrder(const DesignData& data);
 
+// The same data set with its observations in the canonical order.
+DesignData InCanonicalOrder(const DesignData& data);
+
 }  // namespace quorvel
