@@ -795,13 +795,17 @@ FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double m
     e.t = std::sqrt(std::max(f[k], 0.0));
     if (b[k] + shift < 0) e.t = -e.t;
   }
+  // In batches, so that a stop request is seen while many long series are summed.
+  constexpr std::size_t kBatch = 2048;
   for (const auto& [df, parameters] : byDF) {
-    std::vector<double> statistics;
-    for (const int k : parameters) statistics.push_back(f[k]);
-    std::vector<double> probabilities(statistics.size());
-    FUpperTailMany(df, result.errorDF, statistics, probabilities);
-    for (std::size_t j = 0; j < parameters.size(); ++j) {
-      result.estimates[parameters[j]].p = probabilities[j];
+    for (std::size_t first = 0; first < parameters.size(); first += kBatch) {
+      m.stop.ThrowIfStopped();
+      const std::size_t last = std::min(parameters.size(), first + kBatch);
+      std::vector<double> statistics;
+      for (std::size_t j = first; j < last; ++j) statistics.push_back(f[parameters[j]]);
+      std::vector<double> probabilities(statistics.size());
+      FUpperTailMany(df, result.errorDF, statistics, probabilities);
+      for (std::size_t j = first; j < last; ++j) result.estimates[parameters[j]].p = probabilities[j - first];
     }
   }
 

@@ -371,7 +371,7 @@ std::vector<double> PairedResidualSums(const RandomDesign& design, const Reducti
     for (std::size_t k = 0; k < t; ++k) kappa[k * m + i] = row[m + k];
   }
   std::vector<int> pivots;
-  if (!DenseLU(system, static_cast<int>(m), pivots)) return {};
+  if (!DenseLU(system, static_cast<int>(m), pivots, [&] { stop.ThrowIfStopped(); })) return {};
   for (std::size_t k = 0; k < t; ++k) {
     DenseLUSolve(system, static_cast<int>(m), pivots, std::span<double>(kappa.data() + k * m, m));
   }

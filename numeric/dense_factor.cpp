@@ -51,8 +51,14 @@ void DenseCholeskySolve(const std::vector<double>& factor, int n, std::span<doub
 }
 
 bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots) {
+  return DenseLU(a, n, pivots, {});
+}
+
+bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots,
+             const std::function<void()>& checkpoint) {
   pivots.assign(static_cast<std::size_t>(n), 0);
   for (int j = 0; j < n; ++j) {
+    if (checkpoint && j % 64 == 0) checkpoint();
     int best = j;
     for (int i = j + 1; i < n; ++i) {
       if (std::fabs(a[static_cast<std::size_t>(i) * n + j]) >

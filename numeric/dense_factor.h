@@ -2,6 +2,7 @@
 // definite ones, LU with partial pivoting for general ones.
 #pragma once
 
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -10,6 +11,9 @@ namespace quorvel {
 // Dense LU factorisation with partial pivoting in place of an n x n row-major matrix;
 // false when a pivot is zero.
 bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots);
+// The same, calling checkpoint() every 64 columns (which may throw to abandon the work).
+bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots,
+             const std::function<void()>& checkpoint);
 void DenseLUSolve(const std::vector<double>& factor, int n, const std::vector<int>& pivots,
                   std::span<double> x);
 
