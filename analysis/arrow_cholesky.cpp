@@ -5,9 +5,9 @@
 #include <cmath>
 #include <numeric>
 
+#include "analysis/model_coding.h"
 #include "numeric/dense_factor.h"
 #include "numeric/dense_kernels.h"
-#include "analysis/model_coding.h"
 
 namespace quorvel {
 namespace {
@@ -39,8 +39,8 @@ class DisjointSets {
 
 ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
                                  const std::vector<std::vector<int>>& restrictionRows,
-                                 int parameterCount, std::span<const int> columns,
-                                 int bottomStart, int bottomEnd, std::span<const int> enforced) {
+                                 int parameterCount, std::span<const int> columns, int bottomStart,
+                                 int bottomEnd, std::span<const int> enforced) {
   ArrowMatrix a;
   a.size = static_cast<int>(columns.size());
   std::vector<int> local(static_cast<std::size_t>(parameterCount), -1);
@@ -142,7 +142,8 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
       a.slotOf[unknown] = static_cast<int>(a.border.size()) + a.extraSlots + a.constraintSlots++;
     }
   }
-  const std::size_t s = a.border.size() + static_cast<std::size_t>(a.extraSlots + a.constraintSlots);
+  const std::size_t s =
+      a.border.size() + static_cast<std::size_t>(a.extraSlots + a.constraintSlots);
   a.borderBlock.assign(s * s, 0.0);
   a.groupBlocks.resize(a.groups.size());
   for (std::size_t g = 0; g < a.groups.size(); ++g) {
@@ -243,7 +244,8 @@ bool ArrowCholesky::Factor(const ArrowMatrix& a) {
     const int n = static_cast<int>(group.indices.size());
     group.factor = a.groupBlocks[g];
     const bool lagrange = group.indices.back() >= a.size;  // the unknowns come last
-    if (lagrange ? !DenseLU(group.factor, n, group.pivots) : !DenseCholesky(group.factor, n)) return false;
+    if (lagrange ? !DenseLU(group.factor, n, group.pivots) : !DenseCholesky(group.factor, n))
+      return false;
 
     for (const int k : group.indices) {
       for (const auto& [slot, value] : a.couplings[k]) group.touched.push_back(slot);
@@ -258,9 +260,9 @@ bool ArrowCholesky::Factor(const ArrowMatrix& a) {
     group.coupling.assign(static_cast<std::size_t>(n) * t, 0.0);
     for (int r = 0; r < n; ++r) {
       for (const auto& [slot, value] : a.couplings[group.indices[r]]) {
-        const int c = static_cast<int>(
-            std::lower_bound(group.touched.begin(), group.touched.end(), slot) -
-            group.touched.begin());
+        const int c =
+            static_cast<int>(std::lower_bound(group.touched.begin(), group.touched.end(), slot) -
+                             group.touched.begin());
         group.coupling[static_cast<std::size_t>(r) * t + c] = value;
       }
     }
@@ -310,7 +312,8 @@ void ArrowCholesky::Solve(std::span<double> x) const {
   const int s = borderSlots_;
   std::vector<double> borderPart(static_cast<std::size_t>(s), 0.0);  // extra slots: 0
   for (std::size_t k = 0; k < border_.size(); ++k) borderPart[k] = x[border_[k]];
-  for (std::size_t j = 0; j < borderConstraints_.size(); ++j) borderPart[borderConstraintSlot_[j]] = x[borderConstraints_[j]];
+  for (std::size_t j = 0; j < borderConstraints_.size(); ++j)
+    borderPart[borderConstraintSlot_[j]] = x[borderConstraints_[j]];
 
   std::vector<double> work;
   // Forward: the border right-hand side loses A_{touched,g} K_g^-1 x_g; for a Cholesky
@@ -340,7 +343,8 @@ void ArrowCholesky::Solve(std::span<double> x) const {
     DenseLUSolve(borderFactor_, s, pivots_, borderPart);
   }
   for (std::size_t k = 0; k < border_.size(); ++k) x[border_[k]] = borderPart[k];
-  for (std::size_t j = 0; j < borderConstraints_.size(); ++j) x[borderConstraints_[j]] = borderPart[borderConstraintSlot_[j]];
+  for (std::size_t j = 0; j < borderConstraints_.size(); ++j)
+    x[borderConstraints_[j]] = borderPart[borderConstraintSlot_[j]];
 
   // Backward: Cholesky: x_g = L_g^-T (z_g - coupling y); LU: x_g = K_g^-1 (b_g - raw y).
   for (const Group& group : groups_) {

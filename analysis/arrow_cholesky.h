@@ -27,16 +27,16 @@ struct DesignCells;
 // any other takes a border slot after the extra slots (diagonal 0).
 // Build it with AssembleNormalMatrix.
 struct ArrowMatrix {
-  int size = 0;          // parameters
-  int constraints = 0;   // Lagrange unknowns, local indices size .. size + constraints - 1
-  std::vector<int> groupOf;     // per unknown: its group, or -1 for a border one
-  std::vector<int> slotOf;      // per unknown: position within its group or border slot
-  std::vector<std::vector<int>> groups;             // indices of each group, ascending
-  std::vector<std::vector<double>> groupBlocks;     // each group's dense block, row-major
-  std::vector<int> border;                           // border indices, ascending
-  int extraSlots = 0;                                // unknowns of the rows kept apart
-  int constraintSlots = 0;                           // Lagrange unknowns in the border
-  std::vector<double> borderBlock;                   // dense, row-major, border + extra slots
+  int size = 0;              // parameters
+  int constraints = 0;       // Lagrange unknowns, local indices size .. size + constraints - 1
+  std::vector<int> groupOf;  // per unknown: its group, or -1 for a border one
+  std::vector<int> slotOf;   // per unknown: position within its group or border slot
+  std::vector<std::vector<int>> groups;          // indices of each group, ascending
+  std::vector<std::vector<double>> groupBlocks;  // each group's dense block, row-major
+  std::vector<int> border;                       // border indices, ascending
+  int extraSlots = 0;                            // unknowns of the rows kept apart
+  int constraintSlots = 0;                       // Lagrange unknowns in the border
+  std::vector<double> borderBlock;               // dense, row-major, border + extra slots
   // couplings[k] for group unknown k: pairs (border slot, value), border slots ascending.
   std::vector<std::vector<std::pair<int, double>>> couplings;
 };
@@ -52,9 +52,8 @@ inline constexpr std::size_t kMaxGroupSize = 256;
 // `enforced` lists restriction rows (indices) to hold exactly, as Lagrange unknowns.
 ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
                                  const std::vector<std::vector<int>>& restrictionRows,
-                                 int parameterCount, std::span<const int> columns,
-                                 int bottomStart, int bottomEnd,
-                                 std::span<const int> enforced = {});
+                                 int parameterCount, std::span<const int> columns, int bottomStart,
+                                 int bottomEnd, std::span<const int> enforced = {});
 
 // The factorisation of an ArrowMatrix: Cholesky factors of the groups (LU for a group
 // with Lagrange unknowns), then the Schur complement of the border, by Cholesky when the
@@ -77,7 +76,9 @@ class ArrowCholesky {
   //   x_g = G_g^-1 (b_g - C_g y) on every group.
   int GroupCount() const { return static_cast<int>(groups_.size()); }
   // Local indices of group g, ascending.
-  const std::vector<int>& GroupIndices(int g) const { return groups_[static_cast<std::size_t>(g)].indices; }
+  const std::vector<int>& GroupIndices(int g) const {
+    return groups_[static_cast<std::size_t>(g)].indices;
+  }
   // Local indices of the border, in slot order (the extra slots follow them).
   const std::vector<int>& BorderIndices() const { return border_; }
   int BorderSlots() const { return borderSlots_; }
@@ -85,7 +86,8 @@ class ArrowCholesky {
   void GroupSolve(int g, std::span<double> v) const;
   // out += scale * C_g' G_g^-1 v for a vector over group g's indices (out over the border
   // slots).
-  void AddBorderResponse(int g, std::span<const double> v, double scale, std::span<double> out) const;
+  void AddBorderResponse(int g, std::span<const double> v, double scale,
+                         std::span<double> out) const;
   // v = S^-1 v over the border slots.
   void BorderSolve(std::span<double> v) const;
 
@@ -97,7 +99,7 @@ class ArrowCholesky {
     std::vector<int> touched;    // border slots the group is coupled to
     // Cholesky: L_g^-1 A_{g,touched}; LU: K_g^-1 A_{g,touched}; rows = group, row-major.
     std::vector<double> coupling;
-    std::vector<double> raw;     // LU only: A_{g,touched} itself
+    std::vector<double> raw;  // LU only: A_{g,touched} itself
   };
   // v = K_g^-1 v, and the border response of a group vector, for either kind of factor.
   void GroupSolve(const Group& group, double* v) const;
@@ -107,9 +109,9 @@ class ArrowCholesky {
   std::vector<int> border_;
   std::vector<int> borderConstraints_;     // Lagrange unknowns in the border
   std::vector<int> borderConstraintSlot_;  // their slots
-  int borderSlots_ = 0;               // border indices and extra slots
-  std::vector<double> borderFactor_;  // factor of the Schur complement
-  std::vector<int> pivots_;           // row exchanges of the LU factor; empty for Cholesky
+  int borderSlots_ = 0;                    // border indices and extra slots
+  std::vector<double> borderFactor_;       // factor of the Schur complement
+  std::vector<int> pivots_;                // row exchanges of the LU factor; empty for Cholesky
 };
 
 }  // namespace quorvel

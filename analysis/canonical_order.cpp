@@ -29,10 +29,12 @@ DesignData InCanonicalOrder(const DesignData& data) {
   const std::vector<int> order = CanonicalOrder(data);
   DesignData out = data;
   for (int f = 0; f < data.factorCount; ++f) {
-    for (std::size_t k = 0; k < order.size(); ++k) out.factorCodes[f][k] = data.factorCodes[f][order[k]];
+    for (std::size_t k = 0; k < order.size(); ++k)
+      out.factorCodes[f][k] = data.factorCodes[f][order[k]];
   }
   for (int t = 0; t < data.traitCount; ++t) {
-    for (std::size_t k = 0; k < order.size(); ++k) out.traitValues[t][k] = data.traitValues[t][order[k]];
+    for (std::size_t k = 0; k < order.size(); ++k)
+      out.traitValues[t][k] = data.traitValues[t][order[k]];
   }
   return out;
 }

@@ -52,7 +52,8 @@ LowestCellGram::LowestCellGram(const RandomDesign& design, int nullCount) {
     classes_[at->second].cells.push_back(c);
   }
   regions_.resize(regionCount);
-  for (const auto& [key, index] : classOf) regions_[static_cast<std::size_t>(key.first)].classes.push_back(index);
+  for (const auto& [key, index] : classOf)
+    regions_[static_cast<std::size_t>(key.first)].classes.push_back(index);
 
   auto uRow = [&](int c, std::size_t m) {
     std::vector<double> u(m, 0.0);
@@ -197,7 +198,8 @@ std::vector<double> LowestCellGram::Apply(const std::vector<double>& v, int colu
           double* target = out.data() + static_cast<std::size_t>(cls.cells[i]) * cols;
           for (std::size_t c = 0; c < cols; ++c) {
             double value = row[c];
-            for (std::size_t k = 0; k < cls.basis.size(); ++k) value -= cls.basis[k][i] * projections[k][c];
+            for (std::size_t k = 0; k < cls.basis.size(); ++k)
+              value -= cls.basis[k][i] * projections[k][c];
             target[c] += within * value;
           }
         }
@@ -227,10 +229,11 @@ std::vector<double> LowestCellGram::Apply(const std::vector<double>& v, int colu
   return out;
 }
 
-std::vector<ExactTestSums> ExactTestSumsOfSquares(const RandomDesign& design, const LowestCellGram& gram,
+std::vector<ExactTestSums> ExactTestSumsOfSquares(const RandomDesign& design,
+                                                  const LowestCellGram& gram,
                                                   const std::vector<double>& sumsY,
-                                                  const std::vector<double>& sumsE, int traits, int term,
-                                                  const std::vector<int>& df) {
+                                                  const std::vector<double>& sumsE, int traits,
+                                                  int term, const std::vector<int>& df) {
   const std::size_t t = static_cast<std::size_t>(traits);
   const int lowest = design.terms;
   const LevelCells& low = design.levels[lowest];
@@ -286,7 +289,8 @@ std::vector<ExactTestSums> ExactTestSumsOfSquares(const RandomDesign& design, co
     std::vector<double> xv(t * nulls, 0.0);
     for (int m = 0; m < cellsX.count; ++m) {
       for (std::size_t i = 0; i < nulls; ++i) {
-        for (std::size_t j = 0; j < nulls; ++j) vv[i * nulls + j] += vs[m * nulls + i] * vs[m * nulls + j];
+        for (std::size_t j = 0; j < nulls; ++j)
+          vv[i * nulls + j] += vs[m * nulls + i] * vs[m * nulls + j];
         for (std::size_t k = 0; k < t; ++k) xv[k * nulls + i] += xs[m * t + k] * vs[m * nulls + i];
       }
     }
@@ -296,7 +300,8 @@ std::vector<ExactTestSums> ExactTestSumsOfSquares(const RandomDesign& design, co
     int rank = 0;
     for (int z = 0; z <= x; ++z) rank += df[z];
     const int unit = std::clamp(cellsX.count - rank, 0, static_cast<int>(nulls));
-    for (std::size_t i = static_cast<std::size_t>(unit); i < nulls; ++i) {  // descending: the first are 1
+    for (std::size_t i = static_cast<std::size_t>(unit); i < nulls;
+         ++i) {  // descending: the first are 1
       for (std::size_t k = 0; k < t; ++k) {
         double dot = 0.0;
         for (std::size_t j = 0; j < nulls; ++j) dot += xv[k * nulls + j] * vectors[j * nulls + i];

@@ -59,8 +59,8 @@ class LowestCellGram {
   // Eigenvectors of K on the span of the classes' bases, per region: coordinates over the
   // region's basis vectors, and their eigenvalues (0 for the null space).
   struct ReducedSpace {
-    std::vector<int> classes;        // the region's classes
-    std::vector<double> eigenvalue;  // per eigenvector
+    std::vector<int> classes;                  // the region's classes
+    std::vector<double> eigenvalue;            // per eigenvector
     std::vector<std::vector<double>> vectors;  // per eigenvector: over the region's basis
   };
   int cells_ = 0;
@@ -71,7 +71,8 @@ class LowestCellGram {
   bool single_ = true;
 
   // The reduced eigenvector as a vector over the cells.
-  std::vector<double> Expand(const ReducedSpace& region, const std::vector<double>& coordinates) const;
+  std::vector<double> Expand(const ReducedSpace& region,
+                             const std::vector<double>& coordinates) const;
 };
 
 // F statistic of one exact test: numerator and denominator sums of squares.
@@ -83,9 +84,10 @@ struct ExactTestSums {
 // The sums of squares of the exact test of term `term` (0 = top) for every trait.
 // sumsY: X_low' y_S (cells x traits); sumsE: X_low' e~ (cells x traits) or empty when the
 // equaliser vanishes; df: the random terms' degrees of freedom.
-std::vector<ExactTestSums> ExactTestSumsOfSquares(const RandomDesign& design, const LowestCellGram& gram,
+std::vector<ExactTestSums> ExactTestSumsOfSquares(const RandomDesign& design,
+                                                  const LowestCellGram& gram,
                                                   const std::vector<double>& sumsY,
-                                                  const std::vector<double>& sumsE, int traits, int term,
-                                                  const std::vector<int>& df);
+                                                  const std::vector<double>& sumsE, int traits,
+                                                  int term, const std::vector<int>& df);
 
 }  // namespace quorvel

@@ -27,11 +27,11 @@
 #include "analysis/arrow_cholesky.h"
 #include "analysis/parallel.h"
 #include "analysis/standardise.h"
-#include "numeric/row_space.h"
 #include "numeric/dense_factor.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
 #include "numeric/probability.h"
+#include "numeric/row_space.h"
 
 namespace quorvel {
 namespace {
@@ -241,7 +241,8 @@ struct MaleCovariance {
       value += local[group[i]][static_cast<std::size_t>(slot[i]) * m + slot[j]];
     }
     const std::size_t nb = y[i].size();
-    for (std::size_t k = 0; k < nb; ++k) value += phi[i][k] * y[j][k] + phi[j][k] * y[i][k] + y[i][k] * hy[j][k];
+    for (std::size_t k = 0; k < nb; ++k)
+      value += phi[i][k] * y[j][k] + phi[j][k] * y[i][k] + y[i][k] * hy[j][k];
     return value;
   }
 };
@@ -343,7 +344,8 @@ void StructuredVariances(FixedModel::Impl& m) {
       slotOf[indices[k]] = static_cast<int>(k);
     }
   }
-  for (std::size_t k = 0; k < factor.BorderIndices().size(); ++k) slotOf[factor.BorderIndices()[k]] = static_cast<int>(k);
+  for (std::size_t k = 0; k < factor.BorderIndices().size(); ++k)
+    slotOf[factor.BorderIndices()[k]] = static_cast<int>(k);
 
   // h_c for every cell, H, and the cells of each group.
   const std::size_t cellCount = cells.counts.size();
@@ -397,7 +399,9 @@ void StructuredVariances(FixedModel::Impl& m) {
   male.diagonal.assign(static_cast<std::size_t>(males), 0.0);
   male.local.assign(static_cast<std::size_t>(factor.GroupCount()), {});
   male.malesOfGroup.assign(static_cast<std::size_t>(factor.GroupCount()), 0);
-  auto maleIndex = [&](int k) { return k >= m.maleStart && k < m.maleStart + males ? k - m.maleStart : -1; };
+  auto maleIndex = [&](int k) {
+    return k >= m.maleStart && k < m.maleStart + males ? k - m.maleStart : -1;
+  };
 
   // Border parameters: a_k is the border response of y_k = S^-1 e_k alone.
   for (std::size_t slot = 0; slot < factor.BorderIndices().size(); ++slot) {
@@ -462,8 +466,9 @@ void StructuredVariances(FixedModel::Impl& m) {
       const int i = maleIndex(parameter);
       if (i >= 0) {
         male.group[i] = g;
-        male.slot[i] = static_cast<int>(std::find(groupMales.begin(), groupMales.end(), static_cast<int>(k)) -
-                                        groupMales.begin());
+        male.slot[i] =
+            static_cast<int>(std::find(groupMales.begin(), groupMales.end(), static_cast<int>(k)) -
+                             groupMales.begin());
         male.y[i] = std::move(y);
         male.hy[i] = hy;
         male.phi[i] = std::move(phi);
@@ -516,7 +521,8 @@ void GeneralVariances(FixedModel::Impl& m) {
     m.diagV[k] = sandwich;
     if (k >= m.maleStart && k < m.maleStart + males) {
       for (int i = 0; i < males; ++i) {
-        maleInverse[static_cast<std::size_t>(i) * males + (k - m.maleStart)] = column[m.maleStart + i];
+        maleInverse[static_cast<std::size_t>(i) * males + (k - m.maleStart)] =
+            column[m.maleStart + i];
       }
     }
   }
@@ -605,7 +611,8 @@ FixedModel::FixedModel(const ModelCoding& coding, const DesignCells& cells, std:
   m.complementary = m.restrictionRank + m.modelRank == p;
   std::vector<int> enforced;
   if (!m.complementary) {
-    for (std::size_t r = 0; r < coding.restrictionRows.size(); ++r) enforced.push_back(static_cast<int>(r));
+    for (std::size_t r = 0; r < coding.restrictionRows.size(); ++r)
+      enforced.push_back(static_cast<int>(r));
   }
   BuildRestrictedSystem(coding, cells, AllColumnsExcept(p, nullptr), m.restrictionRank, enforced,
                         !m.complementary, m.full, diag);
@@ -666,7 +673,8 @@ FixedTraitResult FixedModel::Fit(std::span<const double> values) const {
   return result;
 }
 
-FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double meanOverScale) const {
+FixedTraitResult FixedModel::FitStandardised(std::span<const double> y,
+                                             double meanOverScale) const {
   const Impl& m = *impl_;
   const int p = m.p;
   const int n = m.n;
@@ -724,7 +732,8 @@ FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double m
       for (std::size_t k = 0; k < factor.columns.size(); ++k) reduced[k] = c[factor.columns[k]];
       factor.factor.Solve(reduced);
       double fitted = 0.0;
-      for (std::size_t k = 0; k < factor.columns.size(); ++k) fitted += c[factor.columns[k]] * reduced[k];
+      for (std::size_t k = 0; k < factor.columns.size(); ++k)
+        fitted += c[factor.columns[k]] * reduced[k];
       ssh = sumYY - fitted;
     }
     if (test.df == 0) {
@@ -805,7 +814,8 @@ FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double m
       for (std::size_t j = first; j < last; ++j) statistics.push_back(f[parameters[j]]);
       std::vector<double> probabilities(statistics.size());
       FUpperTailMany(df, result.errorDF, statistics, probabilities);
-      for (std::size_t j = first; j < last; ++j) result.estimates[parameters[j]].p = probabilities[j - first];
+      for (std::size_t j = first; j < last; ++j)
+        result.estimates[parameters[j]].p = probabilities[j - first];
     }
   }
 
@@ -824,7 +834,8 @@ FixedTraitResult FixedModel::FitStandardised(std::span<const double> y, double m
         const int kj = m.maleStart + j;
         const std::size_t pair = MalePairIndex(i, j);
         const double contrast = bR[ki] - bR[kj];
-        const double variance = m.maleP(i, i, males) + m.maleP(j, j, males) - 2 * m.maleP(i, j, males);
+        const double variance =
+            m.maleP(i, i, males) + m.maleP(j, j, males) - 2 * m.maleP(i, j, males);
         double pairF = 0.0;
         const int df = oneRowTest(m.maleClass[i] == m.maleClass[j], contrast, variance, pairF);
         Significance cls = Significance::None;

@@ -24,12 +24,14 @@ bool SubmatrixCholesky(const std::vector<double>& matrix, int n, const std::vect
     for (int j = 0; j <= i; ++j) {
       double sum = matrix[static_cast<std::size_t>(indices[i]) * n + indices[j]];
       for (int k = 0; k < j; ++k)
-        sum -= factor[static_cast<std::size_t>(i) * m + k] * factor[static_cast<std::size_t>(j) * m + k];
+        sum -= factor[static_cast<std::size_t>(i) * m + k] *
+               factor[static_cast<std::size_t>(j) * m + k];
       if (i == j) {
         if (!(sum > 0.0)) return false;
         factor[static_cast<std::size_t>(i) * m + i] = std::sqrt(sum);
       } else {
-        factor[static_cast<std::size_t>(i) * m + j] = sum / factor[static_cast<std::size_t>(j) * m + j];
+        factor[static_cast<std::size_t>(i) * m + j] =
+            sum / factor[static_cast<std::size_t>(j) * m + j];
       }
     }
   }
@@ -93,7 +95,8 @@ LeadingSystem::LeadingSystem(const RandomDesign& design, const std::vector<doubl
       std::fill(unit.begin(), unit.end(), 0.0);
       unit[s] = 1.0;
       Solve(static_cast<int>(r), unit, column);
-      for (int t = 0; t < region.size; ++t) region.inverse[static_cast<std::size_t>(t) * region.size + s] = column[t];
+      for (int t = 0; t < region.size; ++t)
+        region.inverse[static_cast<std::size_t>(t) * region.size + s] = column[t];
     }
   }
 }
@@ -113,12 +116,14 @@ bool LeadingSystem::Solve(int region, std::span<const double> w, std::span<doubl
     std::vector<double> x(static_cast<std::size_t>(m));
     for (int i = 0; i < m; ++i) {
       double sum = w[component.slots[i + 1]];
-      for (int k = 0; k < i; ++k) sum -= component.factor[static_cast<std::size_t>(i) * m + k] * x[k];
+      for (int k = 0; k < i; ++k)
+        sum -= component.factor[static_cast<std::size_t>(i) * m + k] * x[k];
       x[i] = sum / component.factor[static_cast<std::size_t>(i) * m + i];
     }
     for (int i = m - 1; i >= 0; --i) {
       double sum = x[i];
-      for (int k = i + 1; k < m; ++k) sum -= component.factor[static_cast<std::size_t>(k) * m + i] * x[k];
+      for (int k = i + 1; k < m; ++k)
+        sum -= component.factor[static_cast<std::size_t>(k) * m + i] * x[k];
       x[i] = sum / component.factor[static_cast<std::size_t>(i) * m + i];
     }
     for (int i = 0; i < m; ++i) gamma[component.slots[i + 1]] = x[i];

@@ -50,7 +50,8 @@ void AddRestrictionRows(const DesignData& data, const ModelSpec& spec, const Res
       }
       const int position = lists[l].Find(key);
       occurs = position >= 0;
-      element = element * static_cast<std::size_t>(lists[l].size) + static_cast<std::size_t>(position);
+      element =
+          element * static_cast<std::size_t>(lists[l].size) + static_cast<std::size_t>(position);
     }
     if (occurs) rows[element].push_back(block.start + c);
   }
@@ -79,7 +80,8 @@ CellsOfObservations GroupByCodes(const DesignData& data, const std::vector<int>&
   for (int i = 0; i < n; ++i) {
     std::uint64_t words[2] = {0, 0};
     for (std::size_t k = 0; k < factors.size(); ++k) {
-      const std::uint64_t code = static_cast<std::uint32_t>(data.factorCodes[factors[k]][i]) ^ 0x80000000u;
+      const std::uint64_t code =
+          static_cast<std::uint32_t>(data.factorCodes[factors[k]][i]) ^ 0x80000000u;
       words[k / 2] |= code << (k % 2 == 0 ? 32 : 0);
     }
     keys[i] = {{words[0], words[1]}, i};
@@ -144,7 +146,8 @@ ModelCoding BuildModelCoding(const DesignData& data, const ModelSpec& spec) {
     coding.parameterCount += count;
   }
 
-  for (const RestrictionSpec& rule : spec.restrictions) AddRestrictionRows(data, spec, rule, coding);
+  for (const RestrictionSpec& rule : spec.restrictions)
+    AddRestrictionRows(data, spec, rule, coding);
   coding.restrictionCount = static_cast<int>(coding.restrictionRows.size());
 
   for (std::size_t e = 0; e < spec.effects.size(); ++e) {

@@ -16,7 +16,8 @@ namespace quorvel {
 template <typename Body>
 void ParallelRanges(std::size_t count, std::size_t minimumPerThread, Body&& body) {
   const std::size_t hardware = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t threads = std::clamp<std::size_t>(count / std::max<std::size_t>(minimumPerThread, 1), 1, hardware);
+  const std::size_t threads =
+      std::clamp<std::size_t>(count / std::max<std::size_t>(minimumPerThread, 1), 1, hardware);
   if (threads <= 1) {
     body(std::size_t{0}, count);
     return;

@@ -72,7 +72,8 @@ RandomDesign BuildRandomDesign(const ModelCoding& coding, const DesignCells& cel
   // Regions: the level-0 cells, each holding the leading cells of its atoms.
   const int regions = design.levels[0].count;
   design.leadingRegion.assign(static_cast<std::size_t>(design.leadingCount), 0);
-  for (int a = 0; a < atoms; ++a) design.leadingRegion[design.atomLeading[a]] = design.atomCell[0][a];
+  for (int a = 0; a < atoms; ++a)
+    design.leadingRegion[design.atomLeading[a]] = design.atomCell[0][a];
   design.regionLeading.assign(static_cast<std::size_t>(regions), {});
   design.leadingSlot.assign(static_cast<std::size_t>(design.leadingCount), 0);
   for (int l = 0; l < design.leadingCount; ++l) {
@@ -86,7 +87,8 @@ RandomDesign BuildRandomDesign(const ModelCoding& coding, const DesignCells& cel
     design.leadingColumns.resize(design.leadingColumns.size() + coding.Block(e).count);
     std::vector<int> cellOfLeading(static_cast<std::size_t>(design.leadingCount), 0);
     for (int a = 0; a < atoms; ++a) cellOfLeading[design.atomLeading[a]] = cellOfAtom(e, a);
-    for (int l = 0; l < design.leadingCount; ++l) design.leadingColumns[first + cellOfLeading[l]].push_back(l);
+    for (int l = 0; l < design.leadingCount; ++l)
+      design.leadingColumns[first + cellOfLeading[l]].push_back(l);
   }
   return design;
 }

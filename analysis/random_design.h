@@ -20,13 +20,13 @@ using LeadingCount = std::pair<int, double>;
 // The cells of one partition: level 0 is the parent of the top random term (the mean or a
 // leading effect), level q >= 1 the q-th random term from the top.
 struct LevelCells {
-  int effect = 0;                                   // the spec's effect
-  int count = 0;                                    // number of cells
-  std::vector<double> size;                         // observations per cell
-  std::vector<int> parent;                          // level q >= 1: cell of level q-1
-  std::vector<std::vector<LeadingCount>> leading;   // composition over the leading cells
-  std::vector<int> firstOfParent;                   // per parent cell: its first child
-  std::vector<int> endOfParent;                     // per parent cell: one past its last child
+  int effect = 0;                                  // the spec's effect
+  int count = 0;                                   // number of cells
+  std::vector<double> size;                        // observations per cell
+  std::vector<int> parent;                         // level q >= 1: cell of level q-1
+  std::vector<std::vector<LeadingCount>> leading;  // composition over the leading cells
+  std::vector<int> firstOfParent;                  // per parent cell: its first child
+  std::vector<int> endOfParent;                    // per parent cell: one past its last child
 };
 
 struct RandomDesign {
@@ -44,8 +44,8 @@ struct RandomDesign {
   // observations of two regions, so every matrix over the leading cells splits by region.
   int leadingCount = 0;
   std::vector<double> leadingSize;
-  std::vector<int> leadingRegion;           // per leading cell: its level-0 cell
-  std::vector<int> leadingSlot;             // per leading cell: its position in its region
+  std::vector<int> leadingRegion;               // per leading cell: its level-0 cell
+  std::vector<int> leadingSlot;                 // per leading cell: its position in its region
   std::vector<std::vector<int>> regionLeading;  // per region: its leading cells, ascending
 
   std::vector<LevelCells> levels;  // 0 .. K

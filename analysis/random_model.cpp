@@ -188,7 +188,8 @@ void SamplingVariances(RandomModel& model) {
   }
   model.componentVarE.resize(static_cast<std::size_t>(traits));
   const double dfE = model.df[e];
-  for (int i = 0; i < traits; ++i) model.componentVarE[i] = SumOfProductsVariance(model, e, i, i) / (dfE * dfE);
+  for (int i = 0; i < traits; ++i)
+    model.componentVarE[i] = SumOfProductsVariance(model, e, i, i) / (dfE * dfE);
 }
 
 // Step 9a. The lowest random term against the residual: F = (SS_low / df_low) / (SS_E / df_E).
@@ -318,10 +319,12 @@ std::vector<double> MaleMeanWeights(const ModelCoding& coding, const RandomDesig
   auto maleOf = [&](int level, int cell) {
     const std::vector<int>& factors = spec.effects[design.levels[level].effect].factors;
     const auto at = std::find(factors.begin(), factors.end(), spec.maleFactor);
-    return coding.cells[design.levels[level].effect].codes[static_cast<std::size_t>(at - factors.begin())][cell];
+    return coding.cells[design.levels[level].effect]
+        .codes[static_cast<std::size_t>(at - factors.begin())][cell];
   };
   std::map<std::int32_t, double> maleSize;
-  for (int c = 0; c < design.levels[1].count; ++c) maleSize[maleOf(1, c)] += design.levels[1].size[c];
+  for (int c = 0; c < design.levels[1].count; ++c)
+    maleSize[maleOf(1, c)] += design.levels[1].size[c];
   std::vector<double> a(static_cast<std::size_t>(terms) + 1, 0.0);
   for (int x = 0; x < terms; ++x) {
     const LevelCells& level = design.levels[x + 1];
@@ -362,7 +365,8 @@ void Heritabilities(RandomModel& model, const std::vector<double>& weight) {
       sd[x] = model.Component(x, i, i);
       spVar[x] = SumOfProductsVariance(model, x, i, i);
     }
-    for (int x = 0; x < terms; ++x) var[x] = model.componentVar[x][static_cast<std::size_t>(i) * traits + i];
+    for (int x = 0; x < terms; ++x)
+      var[x] = model.componentVar[x][static_cast<std::size_t>(i) * traits + i];
     var[terms] = model.componentVarE[i];
     auto covariance = [&](int x, int z) {
       double sum = 0.0;
@@ -392,7 +396,8 @@ void Heritabilities(RandomModel& model, const std::vector<double>& weight) {
     for (int x = 1; x <= terms; ++x) {
       weightedVar += weight[x] * weight[x] * var[x];
       weightedMaleCov += weight[x] * covariance(0, x);
-      for (int z = x + 1; z <= terms; ++z) weightedPairCov += weight[x] * weight[z] * covariance(x, z);
+      for (int z = x + 1; z <= terms; ++z)
+        weightedPairCov += weight[x] * weight[z] * covariance(x, z);
     }
     const double hm = sM / d;
     const double varHm =
@@ -423,8 +428,8 @@ double RandomModel::ComponentInUnits(int term, int i, int j) const {
 
 double RandomModel::VarianceInUnits(int term, int i, int j) const {
   const double units = scale[i] * scale[j];
-  const double variance = term == randomTerms && i == j ? componentVarE[i]
-                                                         : componentVar[term][i * traits + j];
+  const double variance =
+      term == randomTerms && i == j ? componentVarE[i] : componentVar[term][i * traits + j];
   return variance * units * units;
 }
 
@@ -489,7 +494,8 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
 // t(q; y, z) a(y) b(z) (Falconer and Mackay, 1996, chapter 19, on the standard error of a
 // genetic correlation; Searle, Casella and McCulloch, 1992, section 12.2, for the
 // covariances of quadratic forms).
-std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model, const ModelSpec& spec) {
+std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model,
+                                                   const ModelSpec& spec) {
   const int traits = model.traits;
   const int terms = model.randomTerms;
   const int e = terms;
@@ -542,9 +548,10 @@ std::vector<CorrelationMatrix> GeneticCorrelations(const RandomModel& model, con
             rij * rij *
             (vii / (4 * sii * sii) + vij / (sij * sij) + vjj / (4 * sjj * sjj) -
              2 * cijii / (sij * sii) - 2 * cijjj / (sij * sjj) + 2 * ciijj / (2 * sii * sjj));
-        r[static_cast<std::size_t>(i) * traits + j] = r[static_cast<std::size_t>(j) * traits + i] = rij;
-        se[static_cast<std::size_t>(i) * traits + j] = se[static_cast<std::size_t>(j) * traits + i] =
-            std::sqrt(variance);
+        r[static_cast<std::size_t>(i) * traits + j] = r[static_cast<std::size_t>(j) * traits + i] =
+            rij;
+        se[static_cast<std::size_t>(i) * traits + j] =
+            se[static_cast<std::size_t>(j) * traits + i] = std::sqrt(variance);
       }
     }
     matrices.push_back(std::move(matrix));

@@ -28,7 +28,8 @@ struct Labels {
   }
   void Join(int a, int b) { parent[Root(a)] = Root(b); }
   void Merge(Labels other) {
-    for (std::size_t k = 0; k < parent.size(); ++k) Join(static_cast<int>(k), other.Root(static_cast<int>(k)));
+    for (std::size_t k = 0; k < parent.size(); ++k)
+      Join(static_cast<int>(k), other.Root(static_cast<int>(k)));
   }
 };
 
@@ -102,7 +103,8 @@ ReductionBasis::ReductionBasis(const RandomDesign& design, const std::vector<int
     for (std::size_t r = 0; r < regions; ++r) {
       const std::size_t m = slots(r);
       before[r].assign(m * m, 0.0);
-      for (std::size_t s = 0; s < m; ++s) before[r][s * m + s] = design.leadingSize[design.regionLeading[r][s]];
+      for (std::size_t s = 0; s < m; ++s)
+        before[r][s * m + s] = design.leadingSize[design.regionLeading[r][s]];
       parentsAfter[r].assign(m * m, 0.0);
       prefix[r] = Labels(static_cast<int>(m));
     }
@@ -170,7 +172,8 @@ ReductionBasis::ReductionBasis(const RandomDesign& design, const std::vector<int
           for (std::size_t s = 0; s < m; ++s) w[s] = nkL[s] - nk / ng * ngL[s];
           std::vector<int> component;
           for (std::size_t s = 0; s < m; ++s) {
-            if (labels.Root(static_cast<int>(s)) == labels.Root(anchor)) component.push_back(static_cast<int>(s));
+            if (labels.Root(static_cast<int>(s)) == labels.Root(anchor))
+              component.push_back(static_cast<int>(s));
           }
           Dense gamma(m, 0.0);
           if (component.size() > 1) {
@@ -259,7 +262,8 @@ std::vector<double> ReductionBasis::Synthesise(const std::vector<double>& coeffi
     std::vector<double> alpha(cells * cols, 0.0);
     for (std::size_t k = 0; k < cells; ++k) {
       if (basis.pivot[k] < 0) continue;
-      const double* coefficient = coefficients.data() + static_cast<std::size_t>(basis.pivot[k]) * cols;
+      const double* coefficient =
+          coefficients.data() + static_cast<std::size_t>(basis.pivot[k]) * cols;
       for (std::size_t c = 0; c < cols; ++c) alpha[k * cols + c] = coefficient[c] / basis.norm[k];
     }
     std::vector<double> shareSum(cells * cols, 0.0);  // inclusive prefix within the parent
@@ -276,7 +280,8 @@ std::vector<double> ReductionBasis::Synthesise(const std::vector<double>& coeffi
         shareSum[k * cols + c] = (first ? 0.0 : shareSum[(k - 1) * cols + c]) + a * basis.share[k];
         dotSum[k * cols + c] = (first ? 0.0 : dotSum[(k - 1) * cols + c]) + a * basis.groupDot[k];
       }
-      const std::size_t r = static_cast<std::size_t>(design.leadingRegion[level.leading[k].front().first]);
+      const std::size_t r =
+          static_cast<std::size_t>(design.leadingRegion[level.leading[k].front().first]);
       const std::size_t m = design.regionLeading[r].size();
       if (m < 2) continue;
       gammaBefore[k] = regionTotal[r];
@@ -284,7 +289,8 @@ std::vector<double> ReductionBasis::Synthesise(const std::vector<double>& coeffi
       for (std::size_t s = 0; s < m; ++s) {
         const double g = basis.gamma[k][s];
         if (g == 0.0) continue;
-        for (std::size_t c = 0; c < cols; ++c) regionTotal[r][s * cols + c] += alpha[k * cols + c] * g;
+        for (std::size_t c = 0; c < cols; ++c)
+          regionTotal[r][s * cols + c] += alpha[k * cols + c] * g;
       }
     }
 
@@ -296,14 +302,16 @@ std::vector<double> ReductionBasis::Synthesise(const std::vector<double>& coeffi
       const int l = design.atomLeading[a];
       const std::size_t r = static_cast<std::size_t>(design.leadingRegion[l]);
       const std::size_t m = design.regionLeading[r].size();
-      for (std::size_t c = 0; c < cols; ++c) value[c] = alpha[k * cols + c] - shareSum[k * cols + c];
+      for (std::size_t c = 0; c < cols; ++c)
+        value[c] = alpha[k * cols + c] - shareSum[k * cols + c];
       if (m >= 2) {
         // - Gamma_R[l] + Lbar_P' (sum before P) + sum over P's cells up to k of alpha
         // groupDot + Lbar_k' (sum after k).
         const std::size_t slot = static_cast<std::size_t>(design.leadingSlot[l]);
         const std::vector<double>& total = regionTotal[r];
         const std::vector<double>& beforeParent = gammaBefore[first];
-        for (std::size_t c = 0; c < cols; ++c) value[c] += dotSum[k * cols + c] - total[slot * cols + c];
+        for (std::size_t c = 0; c < cols; ++c)
+          value[c] += dotSum[k * cols + c] - total[slot * cols + c];
         for (const auto& [leadingCell, count] : above.leading[p]) {
           const std::size_t s = static_cast<std::size_t>(design.leadingSlot[leadingCell]);
           const double share = count / above.size[p];
@@ -328,9 +336,10 @@ std::vector<double> ReductionBasis::Synthesise(const std::vector<double>& coeffi
 }
 
 std::vector<double> PairedResidualSums(const RandomDesign& design, const ReductionBasis& basis,
-                                       const std::vector<int>& order, const std::vector<int>& atomOf,
-                                       const std::vector<double>& residuals, int traits, int leadingRank,
-                                       int randomRank, const StopToken& stop) {
+                                       const std::vector<int>& order,
+                                       const std::vector<int>& atomOf,
+                                       const std::vector<double>& residuals, int traits,
+                                       int leadingRank, int randomRank, const StopToken& stop) {
   if (!basis.Ok()) return {};
   const int r = basis.Rank();
   const int s = randomRank;
@@ -360,7 +369,8 @@ std::vector<double> PairedResidualSums(const RandomDesign& design, const Reducti
     row[topIndex[atomOf[order[j]]]] = 1.0;
     std::copy_n(residual(j), t, row + m);
   }
-  const std::vector<double> synthesised = basis.Synthesise(coefficients, static_cast<int>(cols), stop);
+  const std::vector<double> synthesised =
+      basis.Synthesise(coefficients, static_cast<int>(cols), stop);
 
   // (I - A C) kappa = A eps_top on the top atoms, one right-hand side per trait.
   std::vector<double> system(m * m);

@@ -44,7 +44,8 @@ class ReductionBasis {
   // holds the number of independent columns of the leading effects and of each random
   // term (the exact ranks); the basis is unusable (Ok() false) when the columns found
   // independent do not match them.
-  ReductionBasis(const RandomDesign& design, const std::vector<int>& expected, const StopToken& stop);
+  ReductionBasis(const RandomDesign& design, const std::vector<int>& expected,
+                 const StopToken& stop);
 
   bool Ok() const { return ok_; }
   int Rank() const { return rank_; }
@@ -57,18 +58,19 @@ class ReductionBasis {
 
  private:
   struct LevelBasis {
-    std::vector<int> pivot;              // per cell: its pivot index, or -1 when dependent
-    std::vector<double> norm;            // |g_k|
-    std::vector<double> share;           // n_k / n_grp
+    std::vector<int> pivot;                  // per cell: its pivot index, or -1 when dependent
+    std::vector<double> norm;                // |g_k|
+    std::vector<double> share;               // n_k / n_grp
     std::vector<std::vector<double>> gamma;  // G_k^+ w_k over the region's slots (may be empty)
-    std::vector<double> groupDot;        // (composition of grp_k / n_grp)' gamma_k
+    std::vector<double> groupDot;            // (composition of grp_k / n_grp)' gamma_k
   };
   const RandomDesign& design_;
   bool ok_ = true;
   int rank_ = 0;
   int leadingRank_ = 0;
-  std::vector<std::vector<double>> leadingBasis_;  // per leading pivot: its values on the leading cells
-  std::vector<LevelBasis> levels_;                 // levels 1 .. K at 0 .. K-1
+  std::vector<std::vector<double>>
+      leadingBasis_;                // per leading pivot: its values on the leading cells
+  std::vector<LevelBasis> levels_;  // levels 1 .. K at 0 .. K-1
 };
 
 // The residual rows r .. r+s-1 of the reduction of the design and the traits with the
@@ -79,8 +81,9 @@ class ReductionBasis {
 // per observation (N x traits, row-major, observation order), `atomOf` the atom of each
 // observation. Empty when the basis is unusable or the system is singular.
 std::vector<double> PairedResidualSums(const RandomDesign& design, const ReductionBasis& basis,
-                                       const std::vector<int>& order, const std::vector<int>& atomOf,
-                                       const std::vector<double>& residuals, int traits, int leadingRank,
-                                       int randomRank, const StopToken& stop);
+                                       const std::vector<int>& order,
+                                       const std::vector<int>& atomOf,
+                                       const std::vector<double>& residuals, int traits,
+                                       int leadingRank, int randomRank, const StopToken& stop);
 
 }  // namespace quorvel

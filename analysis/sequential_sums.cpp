@@ -80,7 +80,8 @@ LevelFits FitLevels(const RandomDesign& design, const AtomTraits& atoms, const S
     std::vector<double> cellShift(static_cast<std::size_t>(level.count) * t, 0.0);
     for (int c = 0; c < level.count; ++c) {
       for (const auto& [l, nl] : level.leading[c]) {
-        for (std::size_t k = 0; k < t; ++k) cellShift[c * t + k] += nl / level.size[c] * gamma[l * t + k];
+        for (std::size_t k = 0; k < t; ++k)
+          cellShift[c * t + k] += nl / level.size[c] * gamma[l * t + k];
       }
     }
     std::vector<double> fitted(atomCount * t);
@@ -100,7 +101,8 @@ std::vector<std::vector<double>> SumsOfProducts(const RandomDesign& design, cons
                                                 const LevelFits& fits) {
   const std::size_t t = static_cast<std::size_t>(atoms.traits);
   const int terms = design.terms;
-  std::vector<std::vector<double>> sp(static_cast<std::size_t>(terms) + 1, std::vector<double>(t * t, 0.0));
+  std::vector<std::vector<double>> sp(static_cast<std::size_t>(terms) + 1,
+                                      std::vector<double>(t * t, 0.0));
   std::vector<double> d(t);
   auto accumulate = [&](std::vector<double>& target, double weight) {
     for (std::size_t k = 0; k < t; ++k) {

@@ -36,8 +36,8 @@ AtomTraits SummariseAtoms(const RandomDesign& design, const std::vector<int>& ce
 
 // P_q y at the atoms for every level q = 0 .. K, with the leading systems of the levels.
 struct LevelFits {
-  std::vector<LeadingSystem> systems;          // [level]
-  std::vector<std::vector<double>> fitted;     // [level]: atoms x traits, row-major
+  std::vector<LeadingSystem> systems;       // [level]
+  std::vector<std::vector<double>> fitted;  // [level]: atoms x traits, row-major
 };
 LevelFits FitLevels(const RandomDesign& design, const AtomTraits& atoms, const StopToken& stop);
 

@@ -64,14 +64,17 @@ struct TermAggregates {
 
 }  // namespace
 
-TraceTables ComputeTraceTables(const RandomDesign& design, const std::vector<LeadingSystem>& systems) {
+TraceTables ComputeTraceTables(const RandomDesign& design,
+                               const std::vector<LeadingSystem>& systems) {
   const int terms = design.terms;
   const std::size_t regions = design.regionLeading.size();
   TraceTables tables;
-  tables.k.assign(static_cast<std::size_t>(terms), std::vector<double>(static_cast<std::size_t>(terms), 0.0));
-  tables.t.assign(static_cast<std::size_t>(terms),
-                  std::vector<std::vector<double>>(static_cast<std::size_t>(terms),
-                                                   std::vector<double>(static_cast<std::size_t>(terms), 0.0)));
+  tables.k.assign(static_cast<std::size_t>(terms),
+                  std::vector<double>(static_cast<std::size_t>(terms), 0.0));
+  tables.t.assign(
+      static_cast<std::size_t>(terms),
+      std::vector<std::vector<double>>(static_cast<std::size_t>(terms),
+                                       std::vector<double>(static_cast<std::size_t>(terms), 0.0)));
   auto slots = [&](std::size_t r) { return design.regionLeading[r].size(); };
   auto regionOfCell = [&](const LevelCells& level, int c) {
     return level.leading[c].empty() ? 0 : design.leadingRegion[level.leading[c].front().first];
@@ -130,8 +133,10 @@ TraceTables ComputeTraceTables(const RandomDesign& design, const std::vector<Lea
           a[design.leadingSlot[l]] += count;
           b[design.leadingSlot[l]] += count;
         }
-        for (const auto& [l, count] : levelQ.leading[cq]) a[design.leadingSlot[l]] -= nd / nq * count;
-        for (const auto& [l, count] : levelP.leading[cp]) b[design.leadingSlot[l]] -= nd / np * count;
+        for (const auto& [l, count] : levelQ.leading[cq])
+          a[design.leadingSlot[l]] -= nd / nq * count;
+        for (const auto& [l, count] : levelP.leading[cp])
+          b[design.leadingSlot[l]] -= nd / np * count;
         const bool leadingQ = !hq.Trivial(r);
         const bool leadingP = !hp.Trivial(r);
         k += nd * nd / nq - nd * nd / np;
@@ -192,7 +197,8 @@ TraceTables ComputeTraceTables(const RandomDesign& design, const std::vector<Lea
           if (!hp.Trivial(region))
             sum += TraceOfProducts(hp.Inverse(region), gx.bb[r], hp.Inverse(region), gy.bb[r], m);
           if (!hq.Trivial(region) && !hp.Trivial(region))
-            sum -= 2.0 * TraceOfProducts(hq.Inverse(region), gy.ab[r], hp.Inverse(region), gx.ab[r], m);
+            sum -= 2.0 *
+                   TraceOfProducts(hq.Inverse(region), gy.ab[r], hp.Inverse(region), gx.ab[r], m);
         }
         tables.t[q][x][y] = tables.t[q][y][x] = sum;
       }

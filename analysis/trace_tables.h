@@ -31,6 +31,7 @@ struct TraceTables {
 };
 
 // `systems` are the leading systems of the levels 0 .. K (LevelFits::systems).
-TraceTables ComputeTraceTables(const RandomDesign& design, const std::vector<LeadingSystem>& systems);
+TraceTables ComputeTraceTables(const RandomDesign& design,
+                               const std::vector<LeadingSystem>& systems);
 
 }  // namespace quorvel

@@ -41,7 +41,8 @@ const char* CliUsageText() {
            "\n"
            "Exit status: 0 on success, 1 when the workbook cannot be imported or analysed (the\n"
            "reason goes to standard error), 2 on a usage error.\n"
-           "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time stamp.\n";
+           "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time "
+           "stamp.\n";
   }();
   return text.c_str();
 }
@@ -96,7 +97,8 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
       }
       const std::string& value = args[++k];
       const ModelSpec* spec = nullptr;
-      if (value.size() == 1 && value[0] >= '1' && value[0] <= '9') spec = ModelSpecByNumber(value[0] - '0');
+      if (value.size() == 1 && value[0] >= '1' && value[0] <= '9')
+        spec = ModelSpecByNumber(value[0] - '0');
       if (spec == nullptr) {
         error = "--model must be 1, 2 or 3, not '" + value + "'";
         return std::nullopt;

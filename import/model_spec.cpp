@@ -116,8 +116,7 @@ ModelSpec NestedSpec() {
 }
 
 const std::array<ModelSpec, 3>& Table() {
-  static const std::array<ModelSpec, 3> table = {BlockedRepeatSpec(), BlockedSpec(),
-                                                 NestedSpec()};
+  static const std::array<ModelSpec, 3> table = {BlockedRepeatSpec(), BlockedSpec(), NestedSpec()};
   return table;
 }
 

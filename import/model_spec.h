@@ -63,14 +63,14 @@ struct RandomTermSpec {
 
 struct ModelSpec {
   ModelKind kind = ModelKind::None;
-  int menuNumber = 0;         // the Model menu entry and the command line's --model
-  const char* name = "";      // "Nested"
-  const char* menuText = "";  // "&Model 3"
-  std::vector<const char*> factorNames;  // header texts of the factor columns, in order
-  const char* formula = "";              // "yijk = u + Mi + Fij + eijk"
-  const char* reportModelLine = "";      // the formula line under the report's title
-  const char* echoFormula = "";          // the formula lines of the data echo
-  std::vector<EffectSpec> effects;       // in parameter order
+  int menuNumber = 0;                         // the Model menu entry and the command line's --model
+  const char* name = "";                      // "Nested"
+  const char* menuText = "";                  // "&Model 3"
+  std::vector<const char*> factorNames;       // header texts of the factor columns, in order
+  const char* formula = "";                   // "yijk = u + Mi + Fij + eijk"
+  const char* reportModelLine = "";           // the formula line under the report's title
+  const char* echoFormula = "";               // the formula lines of the data echo
+  std::vector<EffectSpec> effects;            // in parameter order
   std::vector<RestrictionSpec> restrictions;  // in row order
   std::vector<TestedFactorSpec> testedFactors;
   int maleEffect = 0;  // the effect compared by the t tables of male differences

@@ -115,7 +115,8 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
   // The first model of the table (longest header first) whose factor names head the sheet.
   for (const ModelSpec& spec : AllModelSpecs()) {
     bool match = true;
-    for (int f = 0; f < spec.FactorCount() && match; ++f) match = data.factorNames[f] == spec.factorNames[f];
+    for (int f = 0; f < spec.FactorCount() && match; ++f)
+      match = data.factorNames[f] == spec.factorNames[f];
     if (match) {
       data.kind = spec.kind;
       data.factorCount = spec.FactorCount();

@@ -21,11 +21,10 @@ using QuietPolicy =
 // The same, evaluated in double precision throughout: for the many two-sided t tails of
 // the male differences, where the long double arithmetic Boost promotes to by default
 // costs several times as much for digits beyond what a p value needs.
-using DoublePolicy =
-    policy<domain_error<ignore_error>, pole_error<ignore_error>, overflow_error<ignore_error>,
-           underflow_error<ignore_error>, evaluation_error<ignore_error>,
-           rounding_error<ignore_error>, indeterminate_result_error<ignore_error>,
-           promote_double<false>>;
+using DoublePolicy = policy<domain_error<ignore_error>, pole_error<ignore_error>,
+                            overflow_error<ignore_error>, underflow_error<ignore_error>,
+                            evaluation_error<ignore_error>, rounding_error<ignore_error>,
+                            indeterminate_result_error<ignore_error>, promote_double<false>>;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 

@@ -128,7 +128,8 @@ DesignData Generate(const CaseSpec& spec) {
 
 // The data set as a workbook (header and numbers on the first sheet) or, beyond the rows a
 // worksheet holds, as CSV. Returns the file's path.
-std::string WriteDataSet(const DesignData& data, const std::string& folder, const std::string& name) {
+std::string WriteDataSet(const DesignData& data, const std::string& folder,
+                         const std::string& name) {
   namespace biff = quorvel::testing::biff;
   std::vector<std::string> header;
   for (int f = 0; f < data.factorCount; ++f) header.push_back(data.factorNames[f]);
@@ -160,11 +161,13 @@ std::string WriteDataSet(const DesignData& data, const std::string& folder, cons
   const int rows = data.observationCount + 1;
   for (int first = 0; first < rows; first += 32) {
     const int last = std::min(rows, first + 32);
-    for (int r = first; r < last; ++r) quorvel::testing::Append(sheet, biff::Row(static_cast<std::uint16_t>(r)));
+    for (int r = first; r < last; ++r)
+      quorvel::testing::Append(sheet, biff::Row(static_cast<std::uint16_t>(r)));
     for (int r = first; r < last; ++r) {
       const std::uint16_t row = static_cast<std::uint16_t>(r);
       if (r == 0) {
-        for (std::uint16_t c = 0; c < columns; ++c) quorvel::testing::Append(sheet, biff::LabelSst(0, c, c));
+        for (std::uint16_t c = 0; c < columns; ++c)
+          quorvel::testing::Append(sheet, biff::LabelSst(0, c, c));
         continue;
       }
       const int i = r - 1;
@@ -178,8 +181,8 @@ std::string WriteDataSet(const DesignData& data, const std::string& folder, cons
   }
   const std::string path = folder + "/" + name + ".xls";
   const quorvel::testing::Bytes file = biff::WorkbookFile(globals, {sheet});
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(file.data()),
-                                              static_cast<std::streamsize>(file.size()));
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
   return path;
 }
 
@@ -202,7 +205,8 @@ Measurement InChild(const std::function<int()>& body) {
   int status = 0;
   rusage usage{};
   if (child < 0 || wait4(child, &status, 0, &usage) < 0) return m;
-  m.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  m.wallMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   m.cpuMs = 1e3 * (Seconds(usage.ru_utime) + Seconds(usage.ru_stime));
   m.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
   m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
@@ -226,8 +230,8 @@ Measurement Median(std::vector<Measurement> runs) {
 
 void PrintLine(const CaseSpec& spec, const char* mode, const DesignData& data, const Measurement& m,
                int runs, const char* note) {
-  std::printf("%-12s %-10s %8d %6d %10.1f %10.1f %9.1f %4d  %s\n", spec.name, mode, data.observationCount,
-              data.traitCount, m.wallMs, m.cpuMs, m.peakMiB, runs, note);
+  std::printf("%-12s %-10s %8d %6d %10.1f %10.1f %9.1f %4d  %s\n", spec.name, mode,
+              data.observationCount, data.traitCount, m.wallMs, m.cpuMs, m.peakMiB, runs, note);
   std::fflush(stdout);
 }
 
@@ -252,7 +256,8 @@ void MeasureWriters(const DesignData& data, const std::string& folder) {
   for (const Writer& writer : writers) {
     const auto start = std::chrono::steady_clock::now();
     writer.body();
-    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     std::printf("%-12s writer %-14s %10.1f ms\n", "", writer.name, ms);
   }
 }
@@ -286,8 +291,8 @@ int main(int argc, char** argv) {
       "processor (user + system) time in ms, peak resident memory (ru_maxrss) in MiB,\n"
       "the data set and the program included\n\n",
       runs);
-  std::printf("%-12s %-10s %8s %6s %10s %10s %9s %4s  %s\n", "case", "mode", "N", "traits", "wall ms",
-              "cpu ms", "peak MiB", "runs", "target (whole run)");
+  std::printf("%-12s %-10s %8s %6s %10s %10s %9s %4s  %s\n", "case", "mode", "N", "traits",
+              "wall ms", "cpu ms", "peak MiB", "runs", "target (whole run)");
   for (const CaseSpec& spec : kCases) {
     if (!names.empty() && std::find(names.begin(), names.end(), spec.name) == names.end()) continue;
     const DesignData data = Generate(spec);
@@ -319,8 +324,9 @@ int main(int argc, char** argv) {
     }
     const Measurement m = Median(whole);
     if (!m.ok) {
-      std::printf("%-12s %-10s %8d %6d  skipped: quorvel-cli does not analyse %s\n", spec.name, "whole run",
-                  data.observationCount, data.traitCount, std::filesystem::path(path).filename().c_str());
+      std::printf("%-12s %-10s %8d %6d  skipped: quorvel-cli does not analyse %s\n", spec.name,
+                  "whole run", data.observationCount, data.traitCount,
+                  std::filesystem::path(path).filename().c_str());
       continue;
     }
     PrintLine(spec, "whole run", data, m, runs, spec.target);

@@ -15,7 +15,9 @@ std::vector<BaselineDesign> BaselineDesigns(const std::string& dataFolder) {
         "rows_four_only"}) {
     const std::string stem = name;
     designs.push_back({stem, LoadDesignCsv(dataFolder + "/" + stem + ".csv"),
-                       stem == "nested_10000" ? 13 : stem == "males_101" ? 11 : 1});
+                       stem == "nested_10000" ? 13
+                       : stem == "males_101"  ? 11
+                                              : 1});
   }
   const Shape shapes[] = {
       {"gen_nested_balanced", ModelKind::Nested, true, 3, 11, 0, 5, 3, 0, 4},
@@ -40,19 +42,29 @@ std::vector<BaselineDesign> BaselineDesigns(const std::string& dataFolder) {
     designs.push_back({shape.name, GenerateDesign(shape), shape.males >= 20 ? 5 : 1});
   }
   // Fewer residual rows than random rows (no exact test), and zero degrees of freedom.
-  designs.push_back({"cells_few_residual",
-                     NestedFromCells({{1, 1, 2}, {1, 2, 1}, {1, 3, 1}, {2, 1, 2}, {2, 2, 1},
-                                      {3, 1, 1}, {3, 2, 2}, {3, 3, 1}},
-                                     4),
-                     1});
+  designs.push_back(
+      {"cells_few_residual",
+       NestedFromCells(
+           {{1, 1, 2}, {1, 2, 1}, {1, 3, 1}, {2, 1, 2}, {2, 2, 1}, {3, 1, 1}, {3, 2, 2}, {3, 3, 1}},
+           4),
+       1});
   designs.push_back(
       {"cells_one_female", NestedFromCells({{1, 1, 3}, {2, 1, 2}, {3, 4, 3}, {4, 2, 2}}, 1), 1});
-  designs.push_back(
-      {"cells_unbalanced_sizes",
-       NestedFromCells({{3, 1, 5}, {3, 2, 2}, {3, 3, 7}, {5, 1, 3}, {5, 4, 3}, {9, 2, 1},
-                        {9, 3, 6}, {9, 5, 2}, {12, 1, 4}, {12, 2, 4}, {12, 3, 1}, {20, 7, 9}},
-                       6),
-       1});
+  designs.push_back({"cells_unbalanced_sizes",
+                     NestedFromCells({{3, 1, 5},
+                                      {3, 2, 2},
+                                      {3, 3, 7},
+                                      {5, 1, 3},
+                                      {5, 4, 3},
+                                      {9, 2, 1},
+                                      {9, 3, 6},
+                                      {9, 5, 2},
+                                      {12, 1, 4},
+                                      {12, 2, 4},
+                                      {12, 3, 1},
+                                      {20, 7, 9}},
+                                     6),
+                     1});
   return designs;
 }
 

@@ -8,9 +8,9 @@
 #include <tuple>
 #include <utility>
 
-#include "tests/support/reference_reduction.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
+#include "tests/support/reference_reduction.h"
 
 namespace quorvel::testing {
 namespace {
@@ -391,7 +391,8 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
 
   // Columns of each random term, top first.
   std::vector<EffectBlock> term;
-  for (const RandomTermSpec& random : coding.spec->randomTerms) term.push_back(coding.Block(random.effect));
+  for (const RandomTermSpec& random : coding.spec->randomTerms)
+    term.push_back(coding.Block(random.effect));
   auto first = [&](int x) { return term[x].start; };
   auto end = [&](int x) { return term[x].start + term[x].count; };
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "numeric/dense_kernels.h"
 #include "analysis/model_coding.h"
+#include "numeric/dense_kernels.h"
 
 namespace quorvel::testing {
 namespace {
@@ -72,8 +72,8 @@ int HouseholderReduce(double** design, double** responses, int rows, int columns
   return r;
 }
 
-CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::vector<double>& responses,
-                            int responseColumns) {
+CellReduction ReduceByCells(const DesignCells& cells, int columns,
+                            const std::vector<double>& responses, int responseColumns) {
   const int n = static_cast<int>(cells.cellOfObservation.size());
   const int cellCount = static_cast<int>(cells.counts.size());
   const int t = responseColumns;
@@ -98,7 +98,8 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
   std::vector<double> cellSums(k * t, 0.0);  // sums of original responses below the pivot
   for (int i = 0; i < n; ++i) {
     const int cell = cells.cellOfObservation[i];
-    for (int c = 0; c < t; ++c) cellSums[cell * t + c] += responses[static_cast<std::size_t>(i) * t + c];
+    for (int c = 0; c < t; ++c)
+      cellSums[cell * t + c] += responses[static_cast<std::size_t>(i) * t + c];
   }
 
   // Reflections are formed one column at a time but applied to the later columns in
@@ -106,11 +107,11 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
   // in cache, which gives every entry the same sequence of operations as reflecting all
   // columns at every step.
   struct Reflection {
-    int row = 0;              // its pivot row
+    int row = 0;  // its pivot row
     int pivotCell = 0;
-    bool identity = false;    // the column was already reduced
-    double vPivot = 0.0;      // entry of the pivot row
-    std::vector<double> v;    // entries of the other rows of each cell
+    bool identity = false;       // the column was already reduced
+    double vPivot = 0.0;         // entry of the pivot row
+    std::vector<double> v;       // entries of the other rows of each cell
     std::vector<double> weight;  // v times the number of those rows
   };
   constexpr std::size_t kPanel = 32;
@@ -166,7 +167,8 @@ CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::ve
         f.weight.resize(k);
         for (std::size_t cell = 0; cell < k; ++cell) {
           f.v[cell] = scale * x[cell];
-          f.weight[cell] = (below[cell] - (static_cast<int>(cell) == pivotCell ? 1 : 0)) * f.v[cell];
+          f.weight[cell] =
+              (below[cell] - (static_cast<int>(cell) == pivotCell ? 1 : 0)) * f.v[cell];
         }
       }
       out.design.resize(out.design.size() + static_cast<std::size_t>(columns), 0.0);

@@ -25,7 +25,6 @@ namespace quorvel::testing {
 int HouseholderReduce(double** design, double** responses, int rows, int columns,
                       int responseColumns);
 
-
 // The reduction HouseholderReduce performs on the full N x p design and the N x T
 // responses, computed from the design's distinct rows. Under every reflection the rows of
 // one cell below the pivot row stay equal, so each cell is held once with the number of
@@ -34,18 +33,20 @@ int HouseholderReduce(double** design, double** responses, int rows, int columns
 struct CellReduction {
   int rank = 0;
   int columns = 0;
-  std::vector<int> pivotColumn;      // per pivot row, its column
-  std::vector<double> design;        // pivot rows of the reduced design, rank x columns
-  std::vector<double> responses;     // reduced responses, N x T (all rows)
+  std::vector<int> pivotColumn;   // per pivot row, its column
+  std::vector<double> design;     // pivot rows of the reduced design, rank x columns
+  std::vector<double> responses;  // reduced responses, N x T (all rows)
   int responseColumns = 0;
-  const double* DesignRow(int row) const { return design.data() + static_cast<std::size_t>(row) * columns; }
+  const double* DesignRow(int row) const {
+    return design.data() + static_cast<std::size_t>(row) * columns;
+  }
   const double* ResponseRow(int row) const {
     return responses.data() + static_cast<std::size_t>(row) * responseColumns;
   }
 };
 
 // responses: N x T, row-major, in observation order.
-CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::vector<double>& responses,
-                            int responseColumns);
+CellReduction ReduceByCells(const DesignCells& cells, int columns,
+                            const std::vector<double>& responses, int responseColumns);
 
 }  // namespace quorvel::testing

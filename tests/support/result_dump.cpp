@@ -136,7 +136,8 @@ std::vector<std::string> CompareDumps(const std::vector<NamedValue>& actual,
       agree = std::fabs(a.value - e.value) <=
               relative * std::max(std::fabs(a.value), std::fabs(e.value)) + floor;
     }
-    if (!agree) differences.push_back(e.name + ": " + Shortest(a.value) + " vs " + Shortest(e.value));
+    if (!agree)
+      differences.push_back(e.name + ": " + Shortest(a.value) + " vs " + Shortest(e.value));
   }
   return differences;
 }

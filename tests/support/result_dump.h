@@ -29,8 +29,8 @@ std::vector<NamedValue> ParseDump(const std::string& text);
 // largest finite magnitude of the value's family in `expected`; NaN agrees with NaN and
 // an infinity with the same infinity. Names must match one for one.
 std::vector<std::string> CompareDumps(const std::vector<NamedValue>& actual,
-                                      const std::vector<NamedValue>& expected,
-                                      double relative, double floorShare);
+                                      const std::vector<NamedValue>& expected, double relative,
+                                      double floorShare);
 
 // The observations in the canonical order: ascending by factor codes compared in column
 // order, then by trait values compared in column order.

@@ -37,7 +37,8 @@ DesignData Shuffled(const DesignData& data, unsigned seed) {
   std::vector<int> order(static_cast<std::size_t>(data.observationCount));
   std::iota(order.begin(), order.end(), 0);
   testing::Rng rng(seed);
-  for (std::size_t i = order.size(); i > 1; --i) std::swap(order[i - 1], order[rng.Below(static_cast<int>(i))]);
+  for (std::size_t i = order.size(); i > 1; --i)
+    std::swap(order[i - 1], order[rng.Below(static_cast<int>(i))]);
   return testing::ReorderRows(data, order);
 }
 
@@ -45,11 +46,13 @@ DesignData Shuffled(const DesignData& data, unsigned seed) {
 // nested_unbalanced the male test gave p 0.0175 as given and 0.17 to 0.31 shuffled); the
 // whole report is now the same for every order.
 TEST(RowOrder, ShuffledRowsGiveTheSameReport) {
-  for (const char* name : {"nested_unbalanced", "blocked_unbalanced", "repeat_unbalanced", "codes_fractional"}) {
+  for (const char* name :
+       {"nested_unbalanced", "blocked_unbalanced", "repeat_unbalanced", "codes_fractional"}) {
     const DesignData data = Fixture(name);
     const std::string report = FormatTextReport(Analyse(data), kEpoch);
     for (const unsigned seed : {1u, 2u, 3u}) {
-      EXPECT_EQ(FormatTextReport(Analyse(Shuffled(data, seed)), kEpoch), report) << name << " seed " << seed;
+      EXPECT_EQ(FormatTextReport(Analyse(Shuffled(data, seed)), kEpoch), report)
+          << name << " seed " << seed;
     }
   }
 }
@@ -75,18 +78,19 @@ TEST(Units, ExtremeScalesGiveTheSameTestsHeritabilitiesAndCorrelations) {
       ASSERT_EQ(values.size(), reference.size());
       for (std::size_t k = 0; k < values.size(); ++k) {
         const std::string& field = values[k].name;
-        const bool scaleFree = field.ends_with(".f") || field.ends_with(".p") || field.ends_with(".df") ||
-                               field.ends_with(".class") || field.starts_with("correlation.") ||
-                               field.find(".Hi.") != std::string::npos ||
-                               field.find(".Hm.") != std::string::npos ||
-                               (field.ends_with(".t") && field.find(".u.") == std::string::npos);
+        const bool scaleFree =
+            field.ends_with(".f") || field.ends_with(".p") || field.ends_with(".df") ||
+            field.ends_with(".class") || field.starts_with("correlation.") ||
+            field.find(".Hi.") != std::string::npos || field.find(".Hm.") != std::string::npos ||
+            (field.ends_with(".t") && field.find(".u.") == std::string::npos);
         if (!scaleFree) continue;
         const double a = values[k].value;
         const double b = reference[k].value;
         if (std::isnan(b)) {
           EXPECT_TRUE(std::isnan(a)) << name << " x" << factor << " " << field;
         } else {
-          EXPECT_NEAR(a, b, 1e-9 * std::max(1.0, std::fabs(b))) << name << " x" << factor << " " << field;
+          EXPECT_NEAR(a, b, 1e-9 * std::max(1.0, std::fabs(b)))
+              << name << " x" << factor << " " << field;
         }
       }
     }
@@ -109,7 +113,8 @@ TEST(Units, SingleMaleGivesNotANumber) {
 // males, once tens of seconds) ends the analysis within about a second: the stages look
 // at the flag inside their long loops, not only between stages.
 TEST(Stop, RequestDuringTheFixedStageEndsTheRunPromptly) {
-  const DesignData data = testing::GenerateDesign({"", ModelKind::Nested, true, 2, 9, 0, 1500, 2, 0, 2});
+  const DesignData data =
+      testing::GenerateDesign({"", ModelKind::Nested, true, 2, 9, 0, 1500, 2, 0, 2});
   std::atomic<bool> stop{false};
   AnalysisOptions options;
   options.diagnostics = nullptr;
@@ -148,7 +153,8 @@ TEST(FourthModel, MalesOnlyFromItsSpecAlone) {
   // a males with n progeny each, two traits.
   const int a = 6;
   const int n = 5;
-  const DesignData nested = testing::GenerateDesign({"", ModelKind::Nested, true, 2, 17, 0, a, 1, 0, n});
+  const DesignData nested =
+      testing::GenerateDesign({"", ModelKind::Nested, true, 2, 17, 0, a, 1, 0, n});
   DesignData data = nested;
   data.kind = ModelKind::None;
   data.factorCount = 1;

@@ -59,7 +59,8 @@ void ExpectBaseline(const testing::BaselineDesign& design, const DesignData& dat
   // Factor tests of DF 0.
   std::vector<std::string> zeroDf;
   for (const auto& v : expected) {
-    if (v.name.find(".fixed.factor.") != std::string::npos && v.name.ends_with(".df") && v.value == 0.0)
+    if (v.name.find(".fixed.factor.") != std::string::npos && v.name.ends_with(".df") &&
+        v.value == 0.0)
       zeroDf.push_back(v.name.substr(0, v.name.size() - 2));
   }
   for (const std::string& stem : zeroDf) {
@@ -83,7 +84,8 @@ void ExpectBaseline(const testing::BaselineDesign& design, const DesignData& dat
   // up to 2e-10 of such a t (checked against the female means in long double on
   // nested_10000), the fit of the standardised traits does not. Those t agree to 1e-9.
   for (std::size_t k = 0; k < actual.size() && k < expected.size(); ++k) {
-    if (actual[k].name == expected[k].name && actual[k].name.find(".fixed.male.") != std::string::npos &&
+    if (actual[k].name == expected[k].name &&
+        actual[k].name.find(".fixed.male.") != std::string::npos &&
         actual[k].name.ends_with(".t") && std::fabs(actual[k].value - expected[k].value) <= 1e-9) {
       expected[k].value = actual[k].value;
     }
@@ -91,8 +93,7 @@ void ExpectBaseline(const testing::BaselineDesign& design, const DesignData& dat
   const auto differences = testing::CompareDumps(actual, expected, 1e-10, 1e-10);
   std::string report;
   for (std::size_t k = 0; k < differences.size() && k < 20; ++k) report += differences[k] + "\n";
-  EXPECT_TRUE(differences.empty()) << design.name << ": " << differences.size()
-                                   << " differences\n"
+  EXPECT_TRUE(differences.empty()) << design.name << ": " << differences.size() << " differences\n"
                                    << report;
 }
 

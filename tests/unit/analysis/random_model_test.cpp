@@ -19,7 +19,6 @@
 #include "analysis/analyze_design.h"
 #include "analysis/fixed_model.h"
 #include "analysis/model_coding.h"
-#include "tests/support/reference_reduction.h"
 #include "numeric/distinct_levels.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
@@ -27,6 +26,7 @@
 #include "report/text_report.h"
 #include "tests/support/design_generator.h"
 #include "tests/support/reference_random_model.h"
+#include "tests/support/reference_reduction.h"
 
 namespace quorvel {
 namespace {

@@ -36,7 +36,8 @@ std::string Expected(const std::string& name, int model) {
 // are compared, its F and probability are checked against their closed form elsewhere.
 std::string WithoutMaleTest(std::string report) {
   const std::string label = "\n      Sigma_M  ";
-  for (std::size_t at = report.find(label); at != std::string::npos; at = report.find(label, at + 1)) {
+  for (std::size_t at = report.find(label); at != std::string::npos;
+       at = report.find(label, at + 1)) {
     const std::size_t start = at + 1;
     const std::size_t cut = start + 6 + 14 + 14 + 6 + 14;  // label and the first two fields
     const std::size_t end = report.find('\r', start);
