@@ -16,6 +16,7 @@
 
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
+#include "tests/support/reference_inverse.h"
 
 namespace quorvel::testing {
 namespace {
