@@ -97,44 +97,17 @@ class SignificanceOfOneDF {
   Range one_, five_;
 };
 
-// A solver for a principal submatrix A[J,J] of the normal matrix together with its
-// restriction rows restricted to J, as needed by the restricted fit on J.
+// The normal matrix A = X'X + R'R factored, with the basis of the restriction rows that
+// the fit must enforce beyond A (none when the restrictions complement the design) and
+// the Gram matrix of the correction term.
 struct RestrictedSystem {
   std::vector<int> columns;  // J, ascending parameter indices
   ArrowCholesky factor;      // of A[J,J]
   bool ok = true;
   int restrictionRank = 0;                       // rank of the restriction rows on J
-  std::vector<int> basisRows;                    // indices of the independent restriction rows
   std::vector<std::vector<int>> basis;           // those rows on local indices
   std::vector<double> basisGram;                 // Cholesky factor of Rq A^-1 Rq' (q x q)
   std::vector<std::vector<double>> solvedBasis;  // A[J,J]^-1 Rq' by column, when kept
-
-  // The constrained residual part: returns c'G c - (Rq G c)'E^-1(Rq G c) with G the inverse
-  // on J; g receives G c.
-  double ReducedQuadratic(std::span<const double> c, std::vector<double>& g) const {
-    g.assign(c.begin(), c.end());
-    factor.Solve(g);
-    double quadratic = 0.0;
-    for (std::size_t k = 0; k < g.size(); ++k) quadratic += c[k] * g[k];
-    const int q = static_cast<int>(basis.size());
-    if (q == 0) return quadratic;
-    std::vector<double> v(static_cast<std::size_t>(q));
-    for (int a = 0; a < q; ++a) {
-      double sum = 0.0;
-      for (const int k : basis[a]) sum += g[k];
-      v[a] = sum;
-    }
-    // z = L_E^-1 v; the correction is z'z.
-    for (int a = 0; a < q; ++a) {
-      const double* row = basisGram.data() + static_cast<std::size_t>(a) * q;
-      double value = v[a];
-      for (int k = 0; k < a; ++k) value -= row[k] * v[k];
-      v[a] = value / row[a];
-    }
-    double correction = 0.0;
-    for (const double z : v) correction += z * z;
-    return quadratic - correction;
-  }
 };
 
 std::vector<int> ColumnsOf(const std::vector<bool>& keep);
@@ -174,7 +147,6 @@ void BuildRestrictedSystem(const ModelCoding& coding, const DesignCells& cells,
     for (const int column : coding.restrictionRows[r]) {
       if (keep[column]) row.push_back(local[column]);
     }
-    system.basisRows.push_back(r);
     system.basis.push_back(std::move(row));
   }
 
