@@ -1,8 +1,9 @@
 // Timing and peak memory of the analysis on generated data sets of the three models, from
 // 10,000 to 1,000,000 rows, and of designs with many males.
 //
-//   analysis_bench [--runs N] [--analysis-only] [--writers] [case ...]
+//   analysis_bench [--runs N] [--analysis-only] [--writers] [--cli PATH] [case ...]
 //                                            (all cases when none is named)
+// --cli times another quorvel-cli (an earlier build, say) in the whole runs.
 //
 // Two lines per case:
 //  - "analysis": AnalyzeDesign in a child process of its own on the data set held in
@@ -269,6 +270,7 @@ int main(int argc, char** argv) {
   bool analysisOnly = false;
   bool writers = false;
   std::vector<std::string> names;
+  std::string cli = QUORVEL_CLI;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "--runs") == 0 && k + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++k]));
@@ -276,6 +278,8 @@ int main(int argc, char** argv) {
       analysisOnly = true;
     } else if (std::strcmp(argv[k], "--writers") == 0) {
       writers = true;
+    } else if (std::strcmp(argv[k], "--cli") == 0 && k + 1 < argc) {
+      cli = argv[++k];
     } else {
       names.push_back(argv[k]);
     }
@@ -317,7 +321,7 @@ int main(int argc, char** argv) {
     for (int r = 0; r < runs; ++r) {
       whole.push_back(InChild([&] {
         if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
-        execl(QUORVEL_CLI, QUORVEL_CLI, "analyze", path.c_str(), "--output-dir", output.c_str(),
+        execl(cli.c_str(), cli.c_str(), "analyze", path.c_str(), "--output-dir", output.c_str(),
               static_cast<char*>(nullptr));
         return 3;
       }));
