@@ -75,6 +75,8 @@ struct AnalysisResult {
   std::vector<TraitResult> traits;  // in sheet order
   // One matrix per random term, from the top (males) down.
   std::vector<CorrelationMatrix> correlations;
+  // The level of every confidence interval above (the `level` of each `ci`).
+  double confidenceLevel = 0.95;
 
   // The model analysed: `spec`, or the table's entry for `kind` when it is not set.
   const ModelSpec* Spec() const { return spec != nullptr ? spec : FindModelSpec(kind); }

@@ -7,6 +7,7 @@
 
 #include "analysis/canonical_order.h"
 #include "analysis/fixed_model.h"
+#include "analysis/intervals.h"
 #include "analysis/model_coding.h"
 #include "analysis/random_model.h"
 
@@ -108,6 +109,7 @@ AnalysisResult AnalyzeDesign(const DesignData& sheet, const ModelSpec& spec,
   for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, spec, t);
   Progress(options, "genetic correlations");
   result.correlations = GeneticCorrelations(random, spec);
+  AddConfidenceIntervals(result, options.confidenceLevel);
   options.stop.ThrowIfStopped();
   return result;
 }

@@ -1,10 +1,26 @@
 // The command line of quorvel-cli.
 #include "cli/cli_arguments.h"
 
+#include <charconv>
+#include <system_error>
+
 #include "export/result_export.h"
 #include "import/model_spec.h"
 
 namespace quorvel {
+namespace {
+
+// A confidence level: a decimal number strictly between 0 and 1 and nothing else.
+bool ParseLevel(const std::string& text, double& level) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || !(value > 0.0 && value < 1.0)) return false;
+  level = value;
+  return true;
+}
+
+}  // namespace
 
 const char* CliUsageText() {
   // The models' lines come from the model table: "--model N   formula (columns ...)".
@@ -16,15 +32,16 @@ const char* CliUsageText() {
       models += "        --model " + std::to_string(spec.menuNumber) + "   " + spec.formula + "\n" +
                 "                    (columns " + columns + "Trait1, ...)\n";
     }
-    return "Usage: quorvel-cli COMMAND FILE.xls [OPTIONS]\n"
-           "Analyses a nested mating design read from the first worksheet of an .xls workbook.\n"
+    return "Usage: quorvel-cli COMMAND FILE [OPTIONS]\n"
+           "Analyses a nested mating design read from the first worksheet of a workbook;\n"
+           "FILE is an .xls, .xlsx, .ods, .csv or .tsv file, recognised by its content.\n"
            "\n"
            "Commands:\n"
-           "  import FILE.xls [--output-dir DIR]\n"
+           "  import FILE [--output-dir DIR]\n"
            "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
            "      workbook, or in DIR) and prints it.\n"
-           "  analyze FILE.xls [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
-           "                 [--export PATH]\n"
+           "  analyze FILE [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
+           "                 [--export PATH] [--intervals] [--level L]\n"
            "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
            "      layout fits), writes the report result.txt and prints it.\n" +
            models +
@@ -32,7 +49,11 @@ const char* CliUsageText() {
            "                        (result.txt is written all the same)\n"
            "        --export PATH   also write the result to PATH: .json, .csv (one row per\n"
            "                        number) or .xlsx (a sheet per table)\n"
-           "  cells FILE.xls\n"
+           "        --intervals     add the confidence intervals of the variance components\n"
+           "                        and heritabilities to the report\n"
+           "        --level L       the level of every confidence interval (report and\n"
+           "                        exports), between 0 and 1; 0.95 by default\n"
+           "  cells FILE\n"
            "      Lists the decoded cells of every worksheet.\n"
            "\n"
            "Options:\n"
@@ -78,9 +99,9 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
       parsed.command = CliCommand::Help;
       return parsed;
     }
-    const bool takesValue =
-        arg == "--output-dir" || arg == "--model" || arg == "--format" || arg == "--export";
-    if (takesValue && parsed.command == CliCommand::Cells) {
+    const bool takesValue = arg == "--output-dir" || arg == "--model" || arg == "--format" ||
+                            arg == "--export" || arg == "--level";
+    if ((takesValue || arg == "--intervals") && parsed.command == CliCommand::Cells) {
       error = "cells takes no option " + arg;
       return std::nullopt;
     }
@@ -126,6 +147,17 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
         }
         parsed.options.exportPath = value;
       }
+    } else if (arg == "--intervals" || arg == "--level") {
+      if (parsed.command != CliCommand::Analyze) {
+        error = arg + " belongs to analyze";
+        return std::nullopt;
+      }
+      if (arg == "--intervals") {
+        parsed.options.report.intervals = true;
+      } else if (!ParseLevel(args[++k], parsed.options.report.level)) {
+        error = "--level must be a number between 0 and 1 (e.g. 0.95), not '" + args[k] + "'";
+        return std::nullopt;
+      }
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg + " (try --help)";
       return std::nullopt;
@@ -138,7 +170,7 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
     }
   }
   if (!haveWorkbook) {
-    error = command + " needs a workbook (FILE.xls)";
+    error = command + " needs a workbook (FILE)";
     return std::nullopt;
   }
   return parsed;

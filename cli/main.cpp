@@ -15,10 +15,10 @@ constexpr int kUsageError = 2;
 
 int UsageError(const std::string& error) {
   std::cerr << "quorvel-cli: " << error << "\n"
-            << "usage: quorvel-cli import FILE.xls [--output-dir DIR]\n"
-            << "       quorvel-cli analyze FILE.xls [--model 1|2|3] [--output-dir DIR]\n"
+            << "usage: quorvel-cli import FILE [--output-dir DIR]\n"
+            << "       quorvel-cli analyze FILE [--model 1|2|3] [--output-dir DIR]\n"
             << "                           [--format text|json] [--export PATH]\n"
-            << "       quorvel-cli cells FILE.xls\n"
+            << "       quorvel-cli cells FILE\n"
             << "       quorvel-cli --help | --version\n";
   return kUsageError;
 }

@@ -121,6 +121,7 @@ int AnalyzeWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out
     };
   }
 
+  session.reportOptions = options.report;
   RunAnalysis(session, options.model.value_or(session.designData->kind));
   if (!session.runInProgress) return 1;  // the data set does not fit the model
   DriveAnalysisTimer(session, platform);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "import/design_data.h"
+#include "report/text_report.h"
 
 namespace quorvel {
 
@@ -20,7 +21,8 @@ struct WorkbookCommandOptions {
   std::optional<ModelKind> model;  // analyze: the Model command; else the sheet's own layout
   PrintFormat print = PrintFormat::Text;  // analyze
   std::optional<std::string>
-      exportPath;  // analyze: also write the result here (.json, .csv, .xlsx)
+      exportPath;        // analyze: also write the result here (.json, .csv, .xlsx)
+  ReportOptions report;  // analyze: the intervals' level and the report's interval section
 };
 
 // Imports the workbook, writes tmp.txt and copies it to `out`. Returns 0, or 1 after the

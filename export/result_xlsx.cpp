@@ -91,6 +91,10 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     about.Text("Observations");
     about.Integer(result.observationCount);
     about.EndRow();
+    // The level of the Lower and Upper columns of the other sheets.
+    about.Text("Confidence level");
+    about.Number(result.confidenceLevel);
+    about.EndRow();
     for (const FactorLevels& factor : result.factors) {
       about.Text(factor.name + " levels");
       about.Integer(static_cast<int>(factor.levels.size()));
@@ -133,7 +137,8 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     }
   }
 
-  SheetWriter estimates(book, "Estimates", {"Trait", "Parameter", "Estimate", "SE", "T", "P"}, bold,
+  SheetWriter estimates(book, "Estimates",
+                        {"Trait", "Parameter", "Estimate", "SE", "T", "P", "Lower", "Upper"}, bold,
                         number);
   for (const TraitResult& trait : result.traits) {
     for (std::size_t k = 0; k < trait.fixed.estimates.size(); ++k) {
@@ -144,6 +149,8 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
       estimates.Number(e.stdError);
       estimates.Number(e.t);
       estimates.Number(e.p);
+      estimates.Number(e.ci.lower);
+      estimates.Number(e.ci.upper);
       estimates.EndRow();
     }
   }
@@ -164,8 +171,9 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     }
   }
 
-  SheetWriter components(book, "Components", {"Trait", "Parameter", "Estimate", "SE", "F", "P"},
-                         bold, number);
+  SheetWriter components(book, "Components",
+                         {"Trait", "Parameter", "Estimate", "SE", "F", "P", "Lower", "Upper"}, bold,
+                         number);
   for (const TraitResult& trait : result.traits) {
     for (const ComponentEstimate& c : trait.random.components) {
       components.Text(trait.name);
@@ -174,11 +182,14 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
       components.Number(c.stdError);
       components.Number(c.tested ? c.f : std::nan(""));
       components.Number(c.tested ? c.p : std::nan(""));
+      components.Number(c.ci.lower);
+      components.Number(c.ci.upper);
       components.EndRow();
     }
   }
 
-  SheetWriter heritabilities(book, "Heritabilities", {"Trait", "Parameter", "Estimate", "SE"}, bold,
+  SheetWriter heritabilities(book, "Heritabilities",
+                             {"Trait", "Parameter", "Estimate", "SE", "Lower", "Upper"}, bold,
                              number);
   for (const TraitResult& trait : result.traits) {
     for (const HeritabilityEstimate& h : trait.random.heritabilities) {
@@ -186,6 +197,8 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
       heritabilities.Text(h.parameter);
       heritabilities.Number(h.estimate);
       heritabilities.Number(h.stdError);
+      heritabilities.Number(h.ci.lower);
+      heritabilities.Number(h.ci.upper);
       heritabilities.EndRow();
     }
   }

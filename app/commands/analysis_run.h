@@ -11,6 +11,7 @@
 #include "analysis/analysis_result.h"
 #include "app/state/app_state.h"
 #include "import/design_data.h"
+#include "report/text_report.h"
 
 namespace quorvel {
 
@@ -20,6 +21,8 @@ struct RunOptions {
   std::function<void(std::string_view stage)> progress;
   // Raised (from any thread) to stop the run; may be null.
   const std::atomic<bool>* stop = nullptr;
+  // The level of the run's confidence intervals and whether the report shows them.
+  ReportOptions report;
 };
 
 // What a run leaves behind for the front ends: the result value, the report's text as it

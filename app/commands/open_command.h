@@ -16,7 +16,11 @@ inline constexpr const char* kMsgFileCannotBeOpened = "File cannot be opened!";
 // Shown when the echo cannot be written: the file's path, then this text.
 inline constexpr const char* kMsgEchoNotCreatedSuffix = " cannot be created!";
 
-inline constexpr const char* kOpenFilter = "Excel files(*.xls)|*.xls|All files(*.*)|*.*||";
+inline constexpr const char* kOpenFilter =
+    "Workbooks(*.xls;*.xlsx;*.ods;*.csv;*.tsv)|*.xls;*.xlsx;*.ods;*.csv;*.tsv|"
+    "Excel 97-2003 workbooks(*.xls)|*.xls|Excel workbooks(*.xlsx)|*.xlsx|"
+    "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|"
+    "All files(*.*)|*.*||";
 inline constexpr const char* kEchoFileName = "tmp.txt";
 
 // The Open command. Asks for a workbook starting in state.dialogFolder, sets dataFileName

@@ -306,8 +306,11 @@ void MainWindowTest::openModel3HandOffAndPaint() {
 
   const DialogSeen open = TriggerAndChooseFile(Command(CommandId::FileOpen), workbook);
   QCOMPARE(open.mode, QFileDialog::AcceptOpen);
-  QCOMPARE(open.nameFilters, QStringList({"Excel files (*.xls)", "All files (*)"}));
-  QCOMPARE(open.defaultSuffix, QStringLiteral("xls"));
+  QCOMPARE(open.nameFilters,
+           QStringList({"Workbooks (*.xls *.xlsx *.ods *.csv *.tsv)", "Excel 97-2003 workbooks (*.xls)",
+                        "Excel workbooks (*.xlsx)", "OpenDocument spreadsheets (*.ods)", "Text files (*.csv *.tsv)",
+                        "All files (*)"}));
+  QCOMPARE(open.defaultSuffix, QString());
   QCOMPARE(open.directory, QCoreApplication::applicationDirPath());
   AppState& state = TheSession().state;
   QCOMPARE(state.displayMode.load(), DisplayMode::Echo);

@@ -7,6 +7,12 @@ cmake_minimum_required(VERSION 3.25)
 # Each folder and the folders it may include (its own included), lowest layer first.
 set(layers
   "xls:xls"
+  "cellvalues:cellvalues"
+  "archive:archive,xls"
+  "xlsx:xlsx,archive,xls,cellvalues"
+  "ods:ods,archive,xls,cellvalues"
+  "csv:csv,xls,cellvalues"
+  "workbook:workbook,xls,archive,xlsx,ods,csv"
   "numeric:numeric"
   "io:io"
   "app/state:app/state"
@@ -14,9 +20,9 @@ set(layers
   "analysis:analysis,import,numeric"
   "report:report,analysis,import,numeric"
   "export:export,analysis,import,numeric,io"
-  "app/commands:app/commands,app/state,import,analysis,report,export,io,xls,numeric"
-  "cli:cli,app/commands,app/state,import,analysis,report,export,io,xls,numeric"
-  "app/qt:app/qt,app/commands,app/state,import,analysis,report,export,io,xls,numeric")
+  "app/commands:app/commands,app/state,import,analysis,report,export,io,workbook,xls,numeric"
+  "cli:cli,app/commands,app/state,import,analysis,report,export,io,workbook,xls,numeric"
+  "app/qt:app/qt,app/commands,app/state,import,analysis,report,export,io,workbook,xls,numeric")
 # Folders of the tree that hold no program code.
 set(ignored tests bench docs examples scripts cmake build .git .cache out)
 
@@ -64,8 +70,8 @@ foreach(entry ${entries})
     continue()
   endif()
   get_filename_component(name "${entry}" NAME)
-  if(name IN_LIST ignored OR name STREQUAL "app")
-    continue()
+  if(name IN_LIST ignored OR name STREQUAL "app" OR EXISTS "${entry}/CMakeCache.txt")
+    continue()  # not program code, or a build tree made beside the sources
   endif()
   file(GLOB_RECURSE code LIST_DIRECTORIES false "${entry}/*.cpp" "${entry}/*.h")
   if(code AND NOT name IN_LIST known)

@@ -3,12 +3,17 @@
 #include "app/commands/open_command.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <limits>
+#include <memory>
+#include <thread>
 
 #include "tests/support/cfb_builder.h"
 #include "tests/support/fake_platform.h"
@@ -55,9 +60,13 @@ TEST_F(OpenCommandTest, CancelledDialogChangesNothing) {
             (std::vector<std::string>{"ChooseOpenFile(/start/here)",
                                       "ShowMessage(Warning): File cannot be opened!"}));
   const FileDialogSpec& spec = platform_.openSpecs.at(0);
-  EXPECT_EQ(spec.filter, "Excel files(*.xls)|*.xls|All files(*.*)|*.*||");
-  EXPECT_EQ(spec.defaultExtension, "xls");
-  EXPECT_EQ(spec.initialFileName, "*.xls");
+  EXPECT_EQ(spec.filter,
+            "Workbooks(*.xls;*.xlsx;*.ods;*.csv;*.tsv)|*.xls;*.xlsx;*.ods;*.csv;*.tsv|"
+            "Excel 97-2003 workbooks(*.xls)|*.xls|Excel workbooks(*.xlsx)|*.xlsx|"
+            "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|"
+            "All files(*.*)|*.*||");
+  EXPECT_EQ(spec.defaultExtension, "");
+  EXPECT_EQ(spec.initialFileName, "*.xls;*.xlsx;*.ods;*.csv;*.tsv");
   EXPECT_TRUE(spec.hideReadOnly);
   EXPECT_EQ(state_.dataFolder, "/old/");
   EXPECT_EQ(data_, before);
@@ -196,6 +205,44 @@ TEST_F(OpenCommandTest, NanAndInfinityCellsAreRefusedAtTheirCell) {
   const fs::path book = WriteNestedWorkbook(folder_ / "special.xls", biff::Number(3, 2, 1e300));
   EXPECT_TRUE(ImportWorkbook(state_, data_, platform_, book.string()));
   EXPECT_EQ(data_->traitValues[0][2], 1e300);
+}
+
+// The Open command reads every format by content: the same data set as .ods and as a
+// semicolon text file gives the echo of its .xls.
+TEST_F(OpenCommandTest, EveryFormatGivesTheEchoOfTheXls) {
+  ChooseWorkbook("codes_fractional.xlwt.xls");
+  ImportDataSheet(state_, data_, platform_);
+  const std::string echo = ReadBytes(folder_ / "tmp.txt");
+  for (const char* name : {"codes_fractional.gn.ods", "codes_fractional.semicolon.csv"}) {
+    const fs::path target = folder_ / name;
+    fs::copy_file(fs::path(QUORVEL_TEST_DATA) / "modern" / name, target);
+    fs::remove(folder_ / "tmp.txt");
+    platform_.ChooseNextOpen(target.string());
+    ImportDataSheet(state_, data_, platform_);
+    EXPECT_TRUE(platform_.messages.empty()) << name;
+    EXPECT_EQ(ReadBytes(folder_ / "tmp.txt"), echo) << name;
+  }
+}
+
+// A FIFO (which has no writer) and a folder are refused at once with "Data Error!": the
+// window must not freeze on a path that is no regular file.
+TEST_F(OpenCommandTest, AFifoOrAFolderIsADataErrorAtOnce) {
+  const fs::path fifo = folder_ / "pipe.xlsx";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directories(folder_ / "folder.xls");
+  for (const fs::path& path : {fifo, folder_ / "folder.xls"}) {
+    platform_.ChooseNextOpen(path.string());
+    platform_.calls.clear();
+    auto done = std::make_shared<std::promise<void>>();
+    std::future<void> finished = done->get_future();
+    std::thread([this, done] {
+      ImportDataSheet(state_, data_, platform_);
+      done->set_value();
+    }).detach();
+    ASSERT_EQ(finished.wait_for(std::chrono::seconds(20)), std::future_status::ready) << path;
+    EXPECT_EQ(platform_.calls, (std::vector<std::string>{"ChooseOpenFile(/start/here)",
+                                                         "ShowMessage(Warning): Data Error!"}));
+  }
 }
 
 TEST_F(OpenCommandTest, EchoThatCannotBeCreatedIsReportedByName) {
