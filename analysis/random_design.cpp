@@ -33,20 +33,17 @@ RandomDesign BuildRandomDesign(const ModelCoding& coding, const DesignCells& cel
   std::vector<int> effects = {spec.randomTerms.front().parent};
   for (const RandomTermSpec& term : spec.randomTerms) effects.push_back(term.effect);
   design.atomCell.assign(effects.size(), std::vector<int>(static_cast<std::size_t>(atoms)));
-  design.cellAtoms.resize(effects.size());
   for (std::size_t q = 0; q < effects.size(); ++q) {
     LevelCells level;
     level.effect = effects[q];
     level.count = coding.Block(effects[q]).count;
     level.size.assign(static_cast<std::size_t>(level.count), 0.0);
     level.leading.resize(static_cast<std::size_t>(level.count));
-    design.cellAtoms[q].resize(static_cast<std::size_t>(level.count));
     std::vector<std::map<int, double>> composition(static_cast<std::size_t>(level.count));
     if (q > 0) level.parent.assign(static_cast<std::size_t>(level.count), 0);
     for (int a = 0; a < atoms; ++a) {
       const int c = cellOfAtom(effects[q], a);
       design.atomCell[q][a] = c;
-      design.cellAtoms[q][c].push_back(a);
       level.size[c] += design.atomSize[a];
       composition[c][design.atomLeading[a]] += design.atomSize[a];
       if (q > 0) level.parent[c] = design.atomCell[q - 1][a];

@@ -52,10 +52,6 @@ struct RandomDesign {
 
   // The leading effects' columns in parameter order, each as the leading cells it covers.
   std::vector<std::vector<int>> leadingColumns;
-
-  // The atoms whose cells at level `level` are `cell` are those with atomCell[level] equal
-  // to it; cellAtoms lists them per cell.
-  std::vector<std::vector<std::vector<int>>> cellAtoms;  // [level][cell] -> atoms
 };
 
 // The structure of `coding`'s design; `cells` are its distinct rows.

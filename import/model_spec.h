@@ -5,8 +5,12 @@
 // A model is a linear model over the factor columns of the sheet. Its effects come in
 // parameter order; each is a tuple of factor columns whose distinct code combinations
 // ("cells") get one parameter each. The leading effects (the mean and the fixed nuisance
-// effects) come first; the random effects follow from the top of the hierarchy down,
-// each one's cells nested in its parent's cells.
+// effects) come first, each one's cells nested in the one before (its factor columns
+// extend the earlier one's); the random effects follow from the top of the hierarchy
+// down, each one's cells nested in its parent's cells and its factor columns starting
+// with its parent's (so that the children of a parent are consecutive cells). The
+// analysis relies on this structure: the design spans the finest leading cells and the
+// lowest random term's cells, and every stage works on those partitions.
 #pragma once
 
 #include <span>
