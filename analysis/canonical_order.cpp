@@ -26,7 +26,10 @@ std::vector<int> CanonicalOrder(const DesignData& data) {
 }
 
 DesignData InCanonicalOrder(const DesignData& data) {
-  const std::vector<int> order = CanonicalOrder(data);
+  return ReorderObservations(data, CanonicalOrder(data));
+}
+
+DesignData ReorderObservations(const DesignData& data, const std::vector<int>& order) {
   DesignData out = data;
   for (int f = 0; f < data.factorCount; ++f) {
     for (std::size_t k = 0; k < order.size(); ++k)

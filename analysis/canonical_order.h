@@ -14,6 +14,9 @@ namespace quorvel {
 // gives the same sequence of observations.
 std::vector<int> CanonicalOrder(const DesignData& data);
 
+// The same data set with its observations in the given order (position -> observation).
+DesignData ReorderObservations(const DesignData& data, const std::vector<int>& order);
+
 // The same data set with its observations in the canonical order.
 DesignData InCanonicalOrder(const DesignData& data);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numbers>
 
+#include "analysis/canonical_order.h"
 #include "numeric/distinct_levels.h"
 
 namespace quorvel::testing {
@@ -161,16 +162,7 @@ DesignData NestedFromCells(const std::vector<std::array<int, 3>>& cells, unsigne
 }
 
 DesignData ReorderRows(const DesignData& data, const std::vector<int>& order) {
-  DesignData out = data;
-  for (int f = 0; f < data.factorCount; ++f) {
-    for (std::size_t k = 0; k < order.size(); ++k)
-      out.factorCodes[f][k] = data.factorCodes[f][order[k]];
-  }
-  for (int t = 0; t < data.traitCount; ++t) {
-    for (std::size_t k = 0; k < order.size(); ++k)
-      out.traitValues[t][k] = data.traitValues[t][order[k]];
-  }
-  return out;
+  return ReorderObservations(data, order);
 }
 
 }  // namespace quorvel::testing

@@ -5,10 +5,9 @@
 #include <charconv>
 #include <cmath>
 #include <map>
-#include <numeric>
 #include <sstream>
 
-#include "tests/support/design_generator.h"
+#include "analysis/canonical_order.h"
 
 namespace quorvel::testing {
 namespace {
@@ -142,21 +141,6 @@ std::vector<std::string> CompareDumps(const std::vector<NamedValue>& actual,
   return differences;
 }
 
-DesignData CanonicallySorted(const DesignData& data) {
-  std::vector<int> order(static_cast<std::size_t>(data.observationCount));
-  std::iota(order.begin(), order.end(), 0);
-  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-    for (int f = 0; f < data.factorCount; ++f) {
-      if (data.factorCodes[f][a] != data.factorCodes[f][b])
-        return data.factorCodes[f][a] < data.factorCodes[f][b];
-    }
-    for (int t = 0; t < data.traitCount; ++t) {
-      if (data.traitValues[t][a] != data.traitValues[t][b])
-        return data.traitValues[t][a] < data.traitValues[t][b];
-    }
-    return false;
-  });
-  return ReorderRows(data, order);
-}
+DesignData CanonicallySorted(const DesignData& data) { return InCanonicalOrder(data); }
 
 }  // namespace quorvel::testing
