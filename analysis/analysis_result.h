@@ -10,6 +10,7 @@
 #include "analysis/fixed_model.h"
 #include "analysis/interval.h"
 #include "import/design_data.h"
+#include "import/model_spec.h"
 
 namespace quorvel {
 
@@ -63,6 +64,7 @@ struct FactorLevels {
 
 struct AnalysisResult {
   ModelKind kind = ModelKind::None;
+  const ModelSpec* spec = nullptr;  // the model analysed (the table's entry for its kind)
   int observationCount = 0;
   std::vector<FactorLevels> factors;
   // The fixed model's parameters in order ("u", "M2", "F(2,4)", ...); the male
@@ -75,6 +77,9 @@ struct AnalysisResult {
   std::vector<CorrelationMatrix> correlations;
   // The level of every confidence interval above (the `level` of each `ci`).
   double confidenceLevel = 0.95;
+
+  // The model analysed: `spec`, or the table's entry for `kind` when it is not set.
+  const ModelSpec* Spec() const { return spec != nullptr ? spec : FindModelSpec(kind); }
 
   const std::string& MaleName(int i) const {
     return parameterNames[static_cast<std::size_t>(maleStart + i)];

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <string>
 
+#include "analysis/canonical_order.h"
 #include "analysis/fixed_model.h"
 #include "analysis/intervals.h"
 #include "analysis/model_coding.h"
@@ -20,16 +21,15 @@ void Progress(const AnalysisOptions& options, std::string_view stage) {
 }
 
 // The random-model numbers of trait i.
-RandomTraitResult RandomTrait(const RandomModel& model, int i) {
-  static const char* const kNames[] = {"Sigma_M", "Sigma_F", "Sigma_FR"};
+RandomTraitResult RandomTrait(const RandomModel& model, const ModelSpec& spec, int i) {
   const std::size_t ii = static_cast<std::size_t>(i) * model.traits + i;
   const int e = model.randomTerms;
   RandomTraitResult random;
   for (int x = 0; x < e; ++x) {
     ComponentEstimate c;
-    c.parameter = kNames[x];
-    c.estimate = model.component[x][ii];
-    c.stdError = std::sqrt(model.componentVar[x][ii]);
+    c.parameter = spec.randomTerms[x].component;
+    c.estimate = model.ComponentInUnits(x, i, i);
+    c.stdError = std::sqrt(model.componentVar[x][ii]) * (model.scale[i] * model.scale[i]);
     c.tested = true;
     c.f = model.testF[i][x];
     c.p = model.testP[i][x];
@@ -37,8 +37,8 @@ RandomTraitResult RandomTrait(const RandomModel& model, int i) {
   }
   ComponentEstimate residual;
   residual.parameter = "Sigma_E";
-  residual.estimate = model.component[e][ii];
-  residual.stdError = std::sqrt(model.componentVarE[i]);
+  residual.estimate = model.ComponentInUnits(e, i, i);
+  residual.stdError = std::sqrt(model.componentVarE[i]) * (model.scale[i] * model.scale[i]);
   random.components.push_back(residual);
   random.heritabilities.push_back({"Hi", model.hi[i], model.hiError[i], {}});
   random.heritabilities.push_back({"Hm", model.hm[i], model.hmError[i], {}});
@@ -50,36 +50,28 @@ RandomTraitResult RandomTrait(const RandomModel& model, int i) {
 int ModelNumber(ModelKind kind) { return static_cast<int>(kind); }
 
 const char* ModelName(ModelKind kind) {
-  switch (kind) {
-    case ModelKind::BlockedRepeat:
-      return "BlockedRepeat";
-    case ModelKind::Blocked:
-      return "Blocked";
-    case ModelKind::Nested:
-      return "Nested";
-    case ModelKind::None:
-      break;
-  }
-  return "None";
+  const ModelSpec* spec = FindModelSpec(kind);
+  return spec != nullptr ? spec->name : "None";
 }
 
 const char* ModelFormula(ModelKind kind) {
-  switch (kind) {
-    case ModelKind::BlockedRepeat:
-      return "yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt";
-    case ModelKind::Blocked:
-      return "yijkl = u + Bi + Mj + Fjk + eijkl";
-    case ModelKind::Nested:
-      return "yijk = u + Mi + Fij + eijk";
-    case ModelKind::None:
-      break;
-  }
-  return "";
+  const ModelSpec* spec = FindModelSpec(kind);
+  return spec != nullptr ? spec->formula : "";
 }
 
 AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& options) {
+  return AnalyzeDesign(data, SpecOf(data.kind), options);
+}
+
+AnalysisResult AnalyzeDesign(const DesignData& sheet, const ModelSpec& spec,
+                             const AnalysisOptions& options) {
+  // The observations in the canonical order: every sum runs in one order, and the exact
+  // tests reduce the observations in it, so that any permutation of the sheet's rows
+  // gives the same result to the last bit.
+  const DesignData data = InCanonicalOrder(sheet);
   AnalysisResult result;
-  result.kind = data.kind;
+  result.kind = spec.kind;
+  result.spec = &spec;
   result.observationCount = data.observationCount;
   for (int f = 0; f < data.factorCount; ++f) {
     const auto& codes = data.levelCodes[f];
@@ -89,7 +81,7 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& opti
   }
 
   Progress(options, "coding");
-  const ModelCoding coding = BuildModelCoding(data);
+  const ModelCoding coding = BuildModelCoding(data, spec);
   const DesignCells cells = BuildDesignCells(coding);
   result.parameterNames = coding.parameterNames;
   const EffectBlock& male = MaleBlock(coding);
@@ -104,17 +96,19 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& opti
   Progress(options, "fixed model");
   int modelRank = 0;
   {
-    const FixedModel fixed(coding, cells, options.diagnostics);
+    const FixedModel fixed(coding, cells, options.diagnostics, options.stop);
     modelRank = fixed.ModelRank();
     for (int t = 0; t < data.traitCount; ++t)
       result.traits[t].fixed = fixed.Fit(data.traitValues[t]);
   }
 
   Progress(options, "random model");
-  const RandomModel random = EstimateComponents(coding, cells, data, modelRank);
-  for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, t);
+  RandomStageOptions randomOptions;
+  randomOptions.stop = options.stop;
+  const RandomModel random = EstimateComponents(coding, cells, data, modelRank, randomOptions);
+  for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, spec, t);
   Progress(options, "genetic correlations");
-  result.correlations = GeneticCorrelations(random);
+  result.correlations = GeneticCorrelations(random, spec);
   AddConfidenceIntervals(result, options.confidenceLevel);
   options.stop.ThrowIfStopped();
   return result;

@@ -10,6 +10,7 @@
 #include "analysis/analysis_result.h"
 #include "analysis/stop_token.h"
 #include "import/design_data.h"
+#include "import/model_spec.h"
 
 namespace quorvel {
 
@@ -30,5 +31,9 @@ struct AnalysisOptions {
 // Analyses `data` under the model of its kind, which must not be None. Throws
 // AnalysisCancelled (and nothing else) when options.stop is raised during the analysis.
 AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& options = {});
+// The same under the model `spec`, whose factor columns the data must have; `spec` must
+// outlive the result, which points to it.
+AnalysisResult AnalyzeDesign(const DesignData& data, const ModelSpec& spec,
+                             const AnalysisOptions& options = {});
 
 }  // namespace quorvel

@@ -5,8 +5,9 @@
 #include <cmath>
 #include <numeric>
 
-#include "analysis/dense_kernels.h"
 #include "analysis/model_coding.h"
+#include "numeric/dense_factor.h"
+#include "numeric/dense_kernels.h"
 
 namespace quorvel {
 namespace {
@@ -34,94 +35,12 @@ class DisjointSets {
   std::vector<int> parent_;
 };
 
-// Forward substitution L z = z (row-major lower factor).
-void ForwardSolve(const std::vector<double>& factor, int n, double* z) {
-  for (int i = 0; i < n; ++i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    z[i] = (z[i] - Dot(row, z, static_cast<std::size_t>(i))) / row[i];
-  }
-}
-
-// Back substitution L' z = z.
-void BackSolve(const std::vector<double>& factor, int n, double* z) {
-  for (int i = n - 1; i >= 0; --i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    z[i] /= row[i];
-    const double zi = z[i];
-    for (int k = 0; k < i; ++k) z[k] -= row[k] * zi;
-  }
-}
-
 }  // namespace
-
-bool DenseCholesky(std::vector<double>& a, int n) {
-  for (int j = 0; j < n; ++j) {
-    double* rowJ = a.data() + static_cast<std::size_t>(j) * n;
-    const double pivot = rowJ[j] - Dot(rowJ, rowJ, static_cast<std::size_t>(j));
-    if (!(pivot > 0.0)) return false;
-    rowJ[j] = std::sqrt(pivot);
-    for (int i = j + 1; i < n; ++i) {
-      double* rowI = a.data() + static_cast<std::size_t>(i) * n;
-      rowI[j] = (rowI[j] - Dot(rowI, rowJ, static_cast<std::size_t>(j))) / rowJ[j];
-    }
-  }
-  // Clear the upper triangle so that the factor is exactly L.
-  for (int i = 0; i < n; ++i) {
-    std::fill(a.begin() + static_cast<std::ptrdiff_t>(i) * n + i + 1,
-              a.begin() + static_cast<std::ptrdiff_t>(i + 1) * n, 0.0);
-  }
-  return true;
-}
-
-void DenseCholeskySolve(const std::vector<double>& factor, int n, std::span<double> x) {
-  ForwardSolve(factor, n, x.data());
-  BackSolve(factor, n, x.data());
-}
-
-bool DenseLU(std::vector<double>& a, int n, std::vector<int>& pivots) {
-  pivots.assign(static_cast<std::size_t>(n), 0);
-  for (int j = 0; j < n; ++j) {
-    int best = j;
-    for (int i = j + 1; i < n; ++i) {
-      if (std::fabs(a[static_cast<std::size_t>(i) * n + j]) >
-          std::fabs(a[static_cast<std::size_t>(best) * n + j])) {
-        best = i;
-      }
-    }
-    pivots[j] = best;
-    double* rowJ = a.data() + static_cast<std::size_t>(j) * n;
-    if (best != j) std::swap_ranges(rowJ, rowJ + n, a.data() + static_cast<std::size_t>(best) * n);
-    if (rowJ[j] == 0.0) return false;
-    for (int i = j + 1; i < n; ++i) {
-      double* rowI = a.data() + static_cast<std::size_t>(i) * n;
-      const double factor = rowI[j] / rowJ[j];
-      rowI[j] = factor;
-      if (factor == 0.0) continue;
-      for (int c = j + 1; c < n; ++c) rowI[c] -= factor * rowJ[c];
-    }
-  }
-  return true;
-}
-
-void DenseLUSolve(const std::vector<double>& factor, int n, const std::vector<int>& pivots,
-                  std::span<double> x) {
-  for (int j = 0; j < n; ++j) std::swap(x[j], x[pivots[j]]);
-  for (int i = 0; i < n; ++i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    x[i] -= Dot(row, x.data(), static_cast<std::size_t>(i));
-  }
-  for (int i = n - 1; i >= 0; --i) {
-    const double* row = factor.data() + static_cast<std::size_t>(i) * n;
-    double value = x[i];
-    for (int c = i + 1; c < n; ++c) value -= row[c] * x[c];
-    x[i] = value / row[i];
-  }
-}
 
 ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
                                  const std::vector<std::vector<int>>& restrictionRows,
-                                 int parameterCount, std::span<const int> columns,
-                                 int bottomStart, int bottomEnd) {
+                                 int parameterCount, std::span<const int> columns, int bottomStart,
+                                 int bottomEnd, std::span<const int> enforced) {
   ArrowMatrix a;
   a.size = static_cast<int>(columns.size());
   std::vector<int> local(static_cast<std::size_t>(parameterCount), -1);
@@ -182,8 +101,10 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
     groupSize[sets.Find(roots[0])] = static_cast<int>(merged);
   }
 
-  a.groupOf.assign(static_cast<std::size_t>(a.size), -1);
-  a.slotOf.assign(static_cast<std::size_t>(a.size), -1);
+  a.constraints = static_cast<int>(enforced.size());
+  const std::size_t unknowns = static_cast<std::size_t>(a.size + a.constraints);
+  a.groupOf.assign(unknowns, -1);
+  a.slotOf.assign(unknowns, -1);
   std::vector<int> groupOfRoot(static_cast<std::size_t>(a.size), -1);
   for (int k = 0; k < a.size; ++k) {
     if (!isBottom(k)) {
@@ -201,13 +122,34 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
     a.slotOf[k] = static_cast<int>(a.groups[g].size());
     a.groups[g].push_back(k);
   }
-  const std::size_t s = a.border.size() + static_cast<std::size_t>(a.extraSlots);
+  // Lagrange unknowns: in the group of all their row's parameters, else in the border.
+  std::vector<std::vector<int>> enforcedKept(enforced.size());
+  for (std::size_t j = 0; j < enforced.size(); ++j) {
+    const std::span<const int> row = keptOf(restrictionRows[enforced[j]]);
+    enforcedKept[j].assign(row.begin(), row.end());
+    int group = -2;  // -2: none seen yet; -1: not one group
+    for (const int k : enforcedKept[j]) {
+      const int g = a.groupOf[k];
+      group = g < 0 || (group >= 0 && group != g) ? -1 : (group == -2 ? g : group);
+      if (group == -1) break;
+    }
+    const int unknown = a.size + static_cast<int>(j);
+    if (group >= 0) {
+      a.groupOf[unknown] = group;
+      a.slotOf[unknown] = static_cast<int>(a.groups[group].size());
+      a.groups[group].push_back(unknown);
+    } else {
+      a.slotOf[unknown] = static_cast<int>(a.border.size()) + a.extraSlots + a.constraintSlots++;
+    }
+  }
+  const std::size_t s =
+      a.border.size() + static_cast<std::size_t>(a.extraSlots + a.constraintSlots);
   a.borderBlock.assign(s * s, 0.0);
   a.groupBlocks.resize(a.groups.size());
   for (std::size_t g = 0; g < a.groups.size(); ++g) {
     a.groupBlocks[g].assign(a.groups[g].size() * a.groups[g].size(), 0.0);
   }
-  a.couplings.resize(static_cast<std::size_t>(a.size));
+  a.couplings.resize(unknowns);
 
   // A = X'X + R'R: every cell adds its count, every restriction row adds 1, to each
   // ordered pair of its kept parameters.
@@ -256,6 +198,26 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
     }
     a.borderBlock[z * s + z] = -1.0;
   }
+  // The enforced rows: 1 between each row's unknown and its parameters.
+  auto addEntry = [&](int i, int j) {
+    const int gi = a.groupOf[i];
+    const int gj = a.groupOf[j];
+    if (gi < 0 && gj < 0) {
+      a.borderBlock[static_cast<std::size_t>(a.slotOf[i]) * s + a.slotOf[j]] += 1.0;
+    } else if (gi >= 0 && gj >= 0) {
+      const std::size_t n = a.groups[gi].size();
+      a.groupBlocks[gi][static_cast<std::size_t>(a.slotOf[i]) * n + a.slotOf[j]] += 1.0;
+    } else if (gi >= 0) {
+      a.couplings[i].emplace_back(a.slotOf[j], 1.0);
+    }
+  };
+  for (std::size_t j = 0; j < enforced.size(); ++j) {
+    const int unknown = a.size + static_cast<int>(j);
+    for (const int k : enforcedKept[j]) {
+      addEntry(k, unknown);
+      addEntry(unknown, k);
+    }
+  }
   for (auto& list : a.couplings) std::sort(list.begin(), list.end());
   return a;
 }
@@ -263,7 +225,14 @@ ArrowMatrix AssembleNormalMatrix(const DesignCells& cells,
 bool ArrowCholesky::Factor(const ArrowMatrix& a) {
   size_ = a.size;
   border_ = a.border;
-  const int s = static_cast<int>(a.border.size()) + a.extraSlots;
+  borderConstraints_.clear();
+  borderConstraintSlot_.clear();
+  for (int j = 0; j < a.constraints; ++j) {
+    if (a.groupOf[a.size + j] >= 0) continue;
+    borderConstraints_.push_back(a.size + j);
+    borderConstraintSlot_.push_back(a.slotOf[a.size + j]);
+  }
+  const int s = static_cast<int>(a.border.size()) + a.extraSlots + a.constraintSlots;
   borderSlots_ = s;
   pivots_.clear();
   borderFactor_ = a.borderBlock;
@@ -274,7 +243,9 @@ bool ArrowCholesky::Factor(const ArrowMatrix& a) {
     group.indices = a.groups[g];
     const int n = static_cast<int>(group.indices.size());
     group.factor = a.groupBlocks[g];
-    if (!DenseCholesky(group.factor, n)) return false;
+    const bool lagrange = group.indices.back() >= a.size;  // the unknowns come last
+    if (lagrange ? !DenseLU(group.factor, n, group.pivots) : !DenseCholesky(group.factor, n))
+      return false;
 
     for (const int k : group.indices) {
       for (const auto& [slot, value] : a.couplings[k]) group.touched.push_back(slot);
@@ -289,24 +260,31 @@ bool ArrowCholesky::Factor(const ArrowMatrix& a) {
     group.coupling.assign(static_cast<std::size_t>(n) * t, 0.0);
     for (int r = 0; r < n; ++r) {
       for (const auto& [slot, value] : a.couplings[group.indices[r]]) {
-        const int c = static_cast<int>(
-            std::lower_bound(group.touched.begin(), group.touched.end(), slot) -
-            group.touched.begin());
+        const int c =
+            static_cast<int>(std::lower_bound(group.touched.begin(), group.touched.end(), slot) -
+                             group.touched.begin());
         group.coupling[static_cast<std::size_t>(r) * t + c] = value;
       }
     }
+    if (lagrange) group.raw = group.coupling;
     std::vector<double> column(static_cast<std::size_t>(n));
     for (int c = 0; c < t; ++c) {
       for (int r = 0; r < n; ++r) column[r] = group.coupling[static_cast<std::size_t>(r) * t + c];
-      ForwardSolve(group.factor, n, column.data());
+      if (lagrange) {
+        DenseLUSolve(group.factor, n, group.pivots, column);
+      } else {
+        LowerSolve(group.factor, n, column.data());
+      }
       for (int r = 0; r < n; ++r) group.coupling[static_cast<std::size_t>(r) * t + c] = column[r];
     }
-    // Schur complement: S -= coupling' coupling on the touched slots.
+    // Schur complement: S -= A_{touched,g} K_g^-1 A_{g,touched}, which is coupling'
+    // coupling for a Cholesky factor and raw' coupling for an LU factor.
+    const std::vector<double>& left = lagrange ? group.raw : group.coupling;
     for (int c1 = 0; c1 < t; ++c1) {
       for (int c2 = 0; c2 <= c1; ++c2) {
         double sum = 0.0;
         for (int r = 0; r < n; ++r) {
-          sum += group.coupling[static_cast<std::size_t>(r) * t + c1] *
+          sum += left[static_cast<std::size_t>(r) * t + c1] *
                  group.coupling[static_cast<std::size_t>(r) * t + c2];
         }
         const std::size_t i = static_cast<std::size_t>(group.touched[c1]);
@@ -316,28 +294,48 @@ bool ArrowCholesky::Factor(const ArrowMatrix& a) {
       }
     }
   }
-  if (a.extraSlots > 0) return DenseLU(borderFactor_, s, pivots_);
+  if (a.extraSlots > 0 || a.constraintSlots > 0) return DenseLU(borderFactor_, s, pivots_);
   return DenseCholesky(borderFactor_, s);
+}
+
+void ArrowCholesky::GroupSolve(const Group& group, double* v) const {
+  const int n = static_cast<int>(group.indices.size());
+  if (group.pivots.empty()) {
+    LowerSolve(group.factor, n, v);
+    LowerTransposeSolve(group.factor, n, v);
+  } else {
+    DenseLUSolve(group.factor, n, group.pivots, std::span<double>(v, static_cast<std::size_t>(n)));
+  }
 }
 
 void ArrowCholesky::Solve(std::span<double> x) const {
   const int s = borderSlots_;
   std::vector<double> borderPart(static_cast<std::size_t>(s), 0.0);  // extra slots: 0
   for (std::size_t k = 0; k < border_.size(); ++k) borderPart[k] = x[border_[k]];
+  for (std::size_t j = 0; j < borderConstraints_.size(); ++j)
+    borderPart[borderConstraintSlot_[j]] = x[borderConstraints_[j]];
 
   std::vector<double> work;
-  // Forward: z_g = L_g^-1 x_g, then the border right-hand side loses coupling' z_g.
+  // Forward: the border right-hand side loses A_{touched,g} K_g^-1 x_g; for a Cholesky
+  // factor that is coupling' (L_g^-1 x_g), which is kept for the backward pass.
   for (const Group& group : groups_) {
     const int n = static_cast<int>(group.indices.size());
     work.resize(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) work[r] = x[group.indices[r]];
-    ForwardSolve(group.factor, n, work.data());
     const int t = static_cast<int>(group.touched.size());
-    for (int r = 0; r < n; ++r) {
-      const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
-      for (int c = 0; c < t; ++c) borderPart[group.touched[c]] -= row[c] * work[r];
+    if (group.pivots.empty()) {
+      LowerSolve(group.factor, n, work.data());
+      for (int r = 0; r < n; ++r) {
+        const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
+        for (int c = 0; c < t; ++c) borderPart[group.touched[c]] -= row[c] * work[r];
+      }
+      for (int r = 0; r < n; ++r) x[group.indices[r]] = work[r];
+    } else {
+      for (int r = 0; r < n; ++r) {
+        const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
+        for (int c = 0; c < t; ++c) borderPart[group.touched[c]] -= row[c] * work[r];
+      }
     }
-    for (int r = 0; r < n; ++r) x[group.indices[r]] = work[r];
   }
   if (pivots_.empty()) {
     DenseCholeskySolve(borderFactor_, s, borderPart);
@@ -345,20 +343,56 @@ void ArrowCholesky::Solve(std::span<double> x) const {
     DenseLUSolve(borderFactor_, s, pivots_, borderPart);
   }
   for (std::size_t k = 0; k < border_.size(); ++k) x[border_[k]] = borderPart[k];
+  for (std::size_t j = 0; j < borderConstraints_.size(); ++j)
+    x[borderConstraints_[j]] = borderPart[borderConstraintSlot_[j]];
 
-  // Backward: x_g = L_g^-T (z_g - coupling w).
+  // Backward: Cholesky: x_g = L_g^-T (z_g - coupling y); LU: x_g = K_g^-1 (b_g - raw y).
   for (const Group& group : groups_) {
     const int n = static_cast<int>(group.indices.size());
     const int t = static_cast<int>(group.touched.size());
+    const std::vector<double>& coupling = group.pivots.empty() ? group.coupling : group.raw;
     work.resize(static_cast<std::size_t>(n));
     for (int r = 0; r < n; ++r) {
-      const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
+      const double* row = t > 0 ? coupling.data() + static_cast<std::size_t>(r) * t : nullptr;
       double value = x[group.indices[r]];
       for (int c = 0; c < t; ++c) value -= row[c] * borderPart[group.touched[c]];
       work[r] = value;
     }
-    BackSolve(group.factor, n, work.data());
+    if (group.pivots.empty()) {
+      LowerTransposeSolve(group.factor, n, work.data());
+    } else {
+      DenseLUSolve(group.factor, n, group.pivots, work);
+    }
     for (int r = 0; r < n; ++r) x[group.indices[r]] = work[r];
+  }
+}
+
+void ArrowCholesky::GroupSolve(int g, std::span<double> v) const {
+  GroupSolve(groups_[static_cast<std::size_t>(g)], v.data());
+}
+
+void ArrowCholesky::AddBorderResponse(int g, std::span<const double> v, double scale,
+                                      std::span<double> out) const {
+  const Group& group = groups_[static_cast<std::size_t>(g)];
+  const int n = static_cast<int>(group.indices.size());
+  const int t = static_cast<int>(group.touched.size());
+  if (t == 0) return;
+  // C_g' G_g^-1 v = (L_g^-1 C_g)' (L_g^-1 v) for a Cholesky factor, (K_g^-1 C_g)' v for LU.
+  std::vector<double> z(v.begin(), v.end());
+  if (group.pivots.empty()) LowerSolve(group.factor, n, z.data());
+  for (int r = 0; r < n; ++r) {
+    if (z[r] == 0.0) continue;
+    const double* row = group.coupling.data() + static_cast<std::size_t>(r) * t;
+    const double zr = scale * z[r];
+    for (int c = 0; c < t; ++c) out[group.touched[c]] += row[c] * zr;
+  }
+}
+
+void ArrowCholesky::BorderSolve(std::span<double> v) const {
+  if (pivots_.empty()) {
+    DenseCholeskySolve(borderFactor_, borderSlots_, v);
+  } else {
+    DenseLUSolve(borderFactor_, borderSlots_, pivots_, v);
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include "analysis/interval.h"
 #include "analysis/model_coding.h"
+#include "analysis/stop_token.h"
 
 namespace quorvel {
 
@@ -65,8 +66,10 @@ inline std::size_t MalePairIndex(int i, int j) {
 // few solves and one pass over the parameters and male pairs.
 class FixedModel {
  public:
-  // diag receives "fail\n" when a normal matrix is numerically singular.
-  FixedModel(const ModelCoding& coding, const DesignCells& cells, std::FILE* diag = stdout);
+  // diag receives "fail\n" when a normal matrix is numerically singular; a raised stop
+  // flag ends the construction by AnalysisCancelled.
+  FixedModel(const ModelCoding& coding, const DesignCells& cells, std::FILE* diag = stdout,
+             const StopToken& stop = {});
   ~FixedModel();
   FixedModel(const FixedModel&) = delete;
   FixedModel& operator=(const FixedModel&) = delete;
@@ -75,8 +78,12 @@ class FixedModel {
   // The analysis of one trait (its N values in observation order).
   FixedTraitResult Fit(std::span<const double> y) const;
 
- private:
   struct Impl;
+
+ private:
+  // The fit of (values - mean) / scale; meanOverScale shifts the test of u.
+  FixedTraitResult FitStandardised(std::span<const double> y, double meanOverScale) const;
+
   std::unique_ptr<Impl> impl_;
 };
 

@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "export/result_export.h"
+#include "import/model_spec.h"
 
 namespace quorvel {
 namespace {
@@ -22,41 +23,49 @@ bool ParseLevel(const std::string& text, double& level) {
 }  // namespace
 
 const char* CliUsageText() {
-  return "Usage: quorvel-cli COMMAND FILE [OPTIONS]\n"
-         "Analyses a nested mating design read from the first worksheet of a workbook;\n"
-         "FILE is an .xls, .xlsx, .ods, .csv or .tsv file, recognised by its content.\n"
-         "\n"
-         "Commands:\n"
-         "  import FILE [--output-dir DIR]\n"
-         "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
-         "      workbook, or in DIR) and prints it.\n"
-         "  analyze FILE [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
-         "                 [--export PATH] [--intervals] [--level L]\n"
-         "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
-         "      layout fits), writes the report result.txt and prints it.\n"
-         "        --model 1   yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt\n"
-         "                    (columns Block, Male, Female, Repeat, Trait1, ...)\n"
-         "        --model 2   yijkl = u + Bi + Mj + Fjk + eijkl (Block, Male, Female, Trait1, "
-         "...)\n"
-         "        --model 3   yijk = u + Mi + Fij + eijk (Male, Female, Trait1, ...)\n"
-         "        --format json   print the result as JSON instead of the report\n"
-         "                        (result.txt is written all the same)\n"
-         "        --export PATH   also write the result to PATH: .json, .csv (one row per\n"
-         "                        number) or .xlsx (a sheet per table)\n"
-         "        --intervals     add the confidence intervals of the variance components\n"
-         "                        and heritabilities to the report\n"
-         "        --level L       the level of every confidence interval (report and\n"
-         "                        exports), between 0 and 1; 0.95 by default\n"
-         "  cells FILE\n"
-         "      Lists the decoded cells of every worksheet.\n"
-         "\n"
-         "Options:\n"
-         "  --help       Show this text.\n"
-         "  --version    Show the version.\n"
-         "\n"
-         "Exit status: 0 on success, 1 when the workbook cannot be imported or analysed (the\n"
-         "reason goes to standard error), 2 on a usage error.\n"
-         "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time stamp.\n";
+  // The models' lines come from the model table: "--model N   formula (columns ...)".
+  static const std::string text = [] {
+    std::string models;
+    for (const ModelSpec& spec : AllModelSpecs()) {
+      std::string columns;
+      for (const char* name : spec.factorNames) columns += std::string(name) + ", ";
+      models += "        --model " + std::to_string(spec.menuNumber) + "   " + spec.formula + "\n" +
+                "                    (columns " + columns + "Trait1, ...)\n";
+    }
+    return "Usage: quorvel-cli COMMAND FILE [OPTIONS]\n"
+           "Analyses a nested mating design read from the first worksheet of a workbook;\n"
+           "FILE is an .xls, .xlsx, .ods, .csv or .tsv file, recognised by its content.\n"
+           "\n"
+           "Commands:\n"
+           "  import FILE [--output-dir DIR]\n"
+           "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
+           "      workbook, or in DIR) and prints it.\n"
+           "  analyze FILE [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
+           "                 [--export PATH] [--intervals] [--level L]\n"
+           "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
+           "      layout fits), writes the report result.txt and prints it.\n" +
+           models +
+           "        --format json   print the result as JSON instead of the report\n"
+           "                        (result.txt is written all the same)\n"
+           "        --export PATH   also write the result to PATH: .json, .csv (one row per\n"
+           "                        number) or .xlsx (a sheet per table)\n"
+           "        --intervals     add the confidence intervals of the variance components\n"
+           "                        and heritabilities to the report\n"
+           "        --level L       the level of every confidence interval (report and\n"
+           "                        exports), between 0 and 1; 0.95 by default\n"
+           "  cells FILE\n"
+           "      Lists the decoded cells of every worksheet.\n"
+           "\n"
+           "Options:\n"
+           "  --help       Show this text.\n"
+           "  --version    Show the version.\n"
+           "\n"
+           "Exit status: 0 on success, 1 when the workbook cannot be imported or analysed (the\n"
+           "reason goes to standard error), 2 on a usage error.\n"
+           "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time "
+           "stamp.\n";
+  }();
+  return text.c_str();
 }
 
 std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& args,
@@ -108,16 +117,14 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
         return std::nullopt;
       }
       const std::string& value = args[++k];
-      if (value == "1") {
-        parsed.options.model = ModelKind::BlockedRepeat;
-      } else if (value == "2") {
-        parsed.options.model = ModelKind::Blocked;
-      } else if (value == "3") {
-        parsed.options.model = ModelKind::Nested;
-      } else {
+      const ModelSpec* spec = nullptr;
+      if (value.size() == 1 && value[0] >= '1' && value[0] <= '9')
+        spec = ModelSpecByNumber(value[0] - '0');
+      if (spec == nullptr) {
         error = "--model must be 1, 2 or 3, not '" + value + "'";
         return std::nullopt;
       }
+      parsed.options.model = spec->kind;
     } else if (arg == "--format" || arg == "--export") {
       if (parsed.command != CliCommand::Analyze) {
         error = arg + " belongs to analyze";

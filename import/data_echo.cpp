@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "import/model_spec.h"
 #include "io/atomic_file.h"
 
 namespace quorvel {
@@ -19,20 +20,6 @@ void AppendCut(std::string& out, std::size_t limit, const char* format, Args... 
   out.append(field, std::min(static_cast<std::size_t>(length), size - 1));
 }
 
-const char* ModelFormula(ModelKind kind) {
-  switch (kind) {
-    case ModelKind::BlockedRepeat:
-      return "\r\n   yijklm = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklm. \r\n\r\n";
-    case ModelKind::Blocked:
-      return "\r\n   yijkl = u + Bi + Mj + Fjk + eijkl. \r\n\r\n";
-    case ModelKind::Nested:
-      return "\r\n   yijk = u + Mi + Fij + eijk. \r\n\r\n";
-    case ModelKind::None:
-      break;
-  }
-  return "";
-}
-
 }  // namespace
 
 std::string ComposeDataEcho(const DesignData& data, const std::vector<std::string>& traitNames) {
@@ -44,7 +31,8 @@ std::string ComposeDataEcho(const DesignData& data, const std::vector<std::strin
                          18 * static_cast<std::size_t>(traits)));
 
   out += "\r\n   The data can be analyzed with the following model: \r\n";
-  out += ModelFormula(data.kind);
+  const ModelSpec* spec = FindModelSpec(data.kind);
+  if (spec != nullptr) out += spec->echoFormula;
   out += "   Factor Levels:\r\n\r\n";
 
   // One line per factor: its name and its distinct codes in ascending order.

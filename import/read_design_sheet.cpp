@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <string_view>
 
+#include "import/model_spec.h"
 #include "numeric/distinct_levels.h"
 
 namespace quorvel {
@@ -111,19 +112,18 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
 
   // Header row: the factor layout.
   for (std::uint32_t c = 0; c < 4; ++c) data.factorNames[c] = HeaderText(grid, c);
-  const auto& names = data.factorNames;
-  if (names[0] == "Block" && names[1] == "Male" && names[2] == "Female" && names[3] == "Repeat") {
-    data.kind = ModelKind::BlockedRepeat;
-    data.factorCount = 4;
-  } else if (names[0] == "Block" && names[1] == "Male" && names[2] == "Female") {
-    data.kind = ModelKind::Blocked;
-    data.factorCount = 3;
-  } else if (names[0] == "Male" && names[1] == "Female") {
-    data.kind = ModelKind::Nested;
-    data.factorCount = 2;
-  } else {
-    return kMsgFactorNames;
+  // The first model of the table (longest header first) whose factor names head the sheet.
+  for (const ModelSpec& spec : AllModelSpecs()) {
+    bool match = true;
+    for (int f = 0; f < spec.FactorCount() && match; ++f)
+      match = data.factorNames[f] == spec.factorNames[f];
+    if (match) {
+      data.kind = spec.kind;
+      data.factorCount = spec.FactorCount();
+      break;
+    }
   }
+  if (data.kind == ModelKind::None) return kMsgFactorNames;
   const int factorCount = data.factorCount;
 
   // Header row: trait names Trait1, Trait2, ... in order.

@@ -8,8 +8,13 @@
 #include <cmath>
 #include <vector>
 
+#include "numeric/probability.h"
+
 namespace quorvel {
 namespace {
+
+// The largest degrees of freedom evaluated by the series.
+constexpr int kLargestSeriesDF = 65535;
 
 constexpr double kHalfPi = 1.5707963267948966;
 constexpr double kPi = 3.141592653589793;
@@ -151,6 +156,12 @@ double FUpperTail(int df1, int df2, double f) {
 
 void FUpperTailMany(int df1, int df2, std::span<const double> f, std::span<double> p) {
   const std::size_t n = std::min(f.size(), p.size());
+  if (df1 > kLargestSeriesDF || df2 > kLargestSeriesDF) {
+    // Beyond the rows a worksheet holds the series would take a term per two degrees of
+    // freedom; the incomplete beta function gives the tail at a fixed cost.
+    for (std::size_t j = 0; j < n; ++j) p[j] = FUpperTailReal(df1, df2, f[j]);
+    return;
+  }
   std::vector<double> x(n);
   std::vector<double> q(n);
   std::vector<Scaled> series(n);

@@ -7,7 +7,8 @@ namespace quorvel {
 
 // P(F(df1, df2) > f) by the exact finite series of the F distribution; a result below 0
 // is returned as 0. Evaluated with scaling so that no intermediate under- or overflows,
-// for all degrees of freedom up to 65,535. A negative f gives 1.
+// for all degrees of freedom up to 65,535; beyond that by the regularised incomplete
+// beta function (probability.h). A negative f gives 1.
 double FUpperTail(int df1, int df2, double f);
 
 // FUpperTail(df1, df2, f[j]) into p[j] for every j, with the same result, at a fraction

@@ -1,4 +1,4 @@
-// Dense matrix routines: in-place inversion of symmetric matrices and exact integer rank.
+// Exact rank of integer matrices, dense and sparse.
 #pragma once
 
 #include <cstdint>
@@ -7,12 +7,6 @@
 
 namespace quorvel {
 
-// Replaces the n x n symmetric matrix a (rows are separate arrays; only the lower
-// triangle is read) by its inverse, by cyclic in-place elimination on the leading entry
-// without pivot search, and mirrors the result into the upper triangle. Returns 2.
-// When a leading entry w has |w| + 1 == 1 it writes "fail\n" to diag and returns -2,
-// leaving a as far as it was transformed.
-int InvertSymmetric(double** a, int n, std::FILE* diag = stdout);
 
 // Exact rank of the rows x cols integer matrix m (rows are separate arrays). Leaves m in
 // row echelon form: its first rank rows are independent and span the row space of the

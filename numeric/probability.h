@@ -17,4 +17,8 @@ double ChiSquareQuantile(double p, double df);
 // The p-quantile of the standard normal distribution.
 double NormalQuantile(double p);
 
+// P(F(df1, df2) > f) for real degrees of freedom (for instance Satterthwaite's): 1 for a
+// negative f, NaN for a NaN or a degree of freedom that is not positive.
+double FUpperTailReal(double df1, double df2, double f);
+
 }  // namespace quorvel

@@ -11,20 +11,6 @@
 namespace quorvel {
 namespace {
 
-const char* ModelLine(ModelKind kind) {
-  switch (kind) {
-    case ModelKind::Nested:
-      return "                          yijk = u + Mi + Fij + eijk\r\n\r\n\r\n";
-    case ModelKind::Blocked:
-      return "                          yijkl = u + Bi + Mj + Fjk + eijkl\r\n\r\n\r\n";
-    case ModelKind::BlockedRepeat:
-      return "                 yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt\r\n\r\n\r\n";
-    case ModelKind::None:
-      break;
-  }
-  return "";
-}
-
 // How the interval section names a method.
 const char* IntervalMethodName(const Interval& ci) {
   const std::string_view method = ci.method;
@@ -48,9 +34,9 @@ std::string Column14(double value) {
   return text;
 }
 
-void AppendHeader(std::string& out, ModelKind kind, const std::string& timeText) {
+void AppendHeader(std::string& out, const ModelSpec* spec, const std::string& timeText) {
   out += "\r\n                         Analysis of the Nested Design Model: \r\n";
-  out += ModelLine(kind);
+  if (spec != nullptr) out += spec->reportModelLine;
   out +=
       "   ************************************************************************************* "
       "\r\n";
@@ -247,12 +233,10 @@ void AppendIntervalSection(std::string& out, const AnalysisResult& result, int t
 void AppendCorrelationMatrices(std::string& out, const AnalysisResult& result) {
   for (const CorrelationMatrix& matrix : result.correlations) {
     const int traits = matrix.traits;
-    if (matrix.effect == "male") {
-      out += "   Genetic correlation matrix of male effects with std. in brackets\r\n";
-    } else if (matrix.effect == "female") {
-      out += "   Genetic correlation matrix of female effects with std. in brackets\r\n";
-    } else {
-      out += "   Genetic correlation matrix of repeat x female effects with std. in brackets\r\n";
+    if (const ModelSpec* spec = result.Spec()) {
+      for (const RandomTermSpec& term : spec->randomTerms) {
+        if (matrix.effect == term.correlationName) out += term.correlationTitle;
+      }
     }
     out += "   ";
     for (int k = 0; k <= traits; ++k) out += "==============";
@@ -289,7 +273,7 @@ void AppendCorrelationMatrices(std::string& out, const AnalysisResult& result) {
 std::string FormatTextReport(const AnalysisResult& result, const std::string& timeText,
                              const ReportOptions& options) {
   std::string out;
-  AppendHeader(out, result.kind, timeText);
+  AppendHeader(out, result.Spec(), timeText);
   for (std::size_t t = 0; t < result.traits.size(); ++t)
     AppendFixedTraitSections(out, result, static_cast<int>(t));
   AppendRandomSections(out, result, timeText, options);

@@ -28,6 +28,7 @@
 #include "app/qt/find_bar.h"
 #include "app/qt/lock_keys.h"
 #include "app/qt/quorvel_view.h"
+#include "import/model_spec.h"
 
 namespace quorvel {
 namespace {
@@ -116,9 +117,13 @@ void CMainFrame::CreateMenus() {
   saveAs->setToolTip(QLatin1String(kTipSaveAs));
   QAction* exit =
       AddCommand(CommandId::AppExit, QStringLiteral("E&xit"), QLatin1String(kPromptExit));
-  QAction* model1 = AddCommand(CommandId::Model1, QStringLiteral("&Model 1"), QString());
-  QAction* model2 = AddCommand(CommandId::Model2, QStringLiteral("&Model 2"), QString());
-  QAction* model3 = AddCommand(CommandId::Model3, QStringLiteral("&Model 3"), QString());
+  // The Model entries' texts come from the model table.
+  auto modelText = [](int number) {
+    return QString::fromUtf8(ModelSpecByNumber(number)->menuText);
+  };
+  QAction* model1 = AddCommand(CommandId::Model1, modelText(1), QString());
+  QAction* model2 = AddCommand(CommandId::Model2, modelText(2), QString());
+  QAction* model3 = AddCommand(CommandId::Model3, modelText(3), QString());
   QAction* manual = AddCommand(CommandId::HelpManual, QStringLiteral("&Manual (PDF)"), QString());
   manual->setToolTip(QStringLiteral("Manual (PDF)"));
   QAction* about = AddCommand(CommandId::AppAbout, QStringLiteral("&About Quorvel..."),

@@ -10,6 +10,7 @@
 
 #include "app/commands/export_command.h"
 #include "app/commands/view_painting.h"
+#include "import/model_spec.h"
 
 namespace quorvel {
 namespace {
@@ -94,9 +95,10 @@ void CQuorvelView::OpenGivenWorkbook(const QString& path) {
 
 void CQuorvelView::OnFileSaveAs() { SaveReportAs(session_); }
 void CQuorvelView::OnFileExport() { ExportResults(session_); }
-void CQuorvelView::OnModel1() { RunAnalysis(session_, ModelKind::BlockedRepeat); }
-void CQuorvelView::OnModel2() { RunAnalysis(session_, ModelKind::Blocked); }
-void CQuorvelView::OnModel3() { RunAnalysis(session_, ModelKind::Nested); }
+// Each Model entry runs the model of its number in the model table.
+void CQuorvelView::OnModel1() { RunAnalysis(session_, ModelSpecByNumber(1)->kind); }
+void CQuorvelView::OnModel2() { RunAnalysis(session_, ModelSpecByNumber(2)->kind); }
+void CQuorvelView::OnModel3() { RunAnalysis(session_, ModelSpecByNumber(3)->kind); }
 void CQuorvelView::OnHelpManual() { OpenManual(session_); }
 void CQuorvelView::OnCancelRun() { CancelRun(session_); }
 

@@ -1,11 +1,23 @@
-// Timing and peak memory of the fixed-model stage and of whole analysis runs on generated
-// data sets of the three models. Each case runs in a child process of its own, so that
-// its peak resident memory (VmHWM) is its own; times are medians of repeated runs.
+// Timing and peak memory of the analysis on generated data sets of the three models, from
+// 10,000 to 1,000,000 rows, and of designs with many males.
 //
-//   analysis_bench [--runs N] [--fixed-only] [--writers] [case ...]
+//   analysis_bench [--runs N] [--analysis-only] [--writers] [--cli PATH] [case ...]
 //                                            (all cases when none is named)
-// --writers adds, after each whole run, the time of every writer of its result (text
-// report, JSON, CSV, .xlsx) and its share of the run.
+// --cli times another quorvel-cli (an earlier build, say) in the whole runs.
+//
+// Two lines per case:
+//  - "analysis": AnalyzeDesign in a child process of its own on the data set held in
+//    memory (coding, fixed and random stages, correlations), its peak resident memory the
+//    child's own;
+//  - "whole run": quorvel-cli analyze on a workbook written beforehand (import, all
+//    stages, the report written and printed), as a child process: wall time, processor
+//    time (user + system) and peak resident memory from wait4. A data set larger than a
+//    worksheet holds is written as CSV, and skipped with a message when the program does
+//    not read CSV.
+// Times are medians of the runs; the processor time tells how much of a wall time on a
+// busy machine was the program's own. --writers adds the time of every writer of the
+// result (text report, JSON, CSV, .xlsx).
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,13 +34,11 @@
 #include <vector>
 
 #include "analysis/analyze_design.h"
-#include "analysis/fixed_model.h"
 #include "analysis/intervals.h"
-#include "analysis/model_coding.h"
-#include "app/commands/analysis_run.h"
 #include "export/result_export.h"
 #include "numeric/distinct_levels.h"
 #include "report/text_report.h"
+#include "tests/support/cfb_builder.h"
 
 namespace {
 
@@ -46,15 +56,19 @@ struct CaseSpec {
   int repeats;  // blocked-repeat only
   int progeny;  // per cell
   int traits;
+  const char* target;  // the whole run's target, printed beside it
 };
 
 const CaseSpec kCases[] = {
-    {"nested-10k", ModelKind::Nested, 1, 100, 5, 1, 20, 5},
-    {"nested-60k", ModelKind::Nested, 1, 300, 5, 1, 40, 3},
-    {"blocked-10k", ModelKind::Blocked, 4, 100, 5, 1, 5, 5},
-    {"blocked-60k", ModelKind::Blocked, 4, 300, 5, 1, 10, 3},
-    {"repeat-10k", ModelKind::BlockedRepeat, 2, 50, 5, 2, 10, 5},
-    {"repeat-60k", ModelKind::BlockedRepeat, 3, 100, 5, 2, 20, 3},
+    {"nested-10k", ModelKind::Nested, 1, 100, 5, 1, 20, 5, "< 0.3 s"},
+    {"blocked-10k", ModelKind::Blocked, 4, 100, 5, 1, 5, 5, "< 0.3 s"},
+    {"repeat-10k", ModelKind::BlockedRepeat, 2, 50, 5, 2, 10, 5, "< 0.3 s"},
+    {"nested-60k", ModelKind::Nested, 1, 300, 5, 1, 40, 3, "< 2 s, 300 MB"},
+    {"blocked-60k", ModelKind::Blocked, 4, 300, 5, 1, 10, 3, "< 2 s, 300 MB"},
+    {"repeat-60k", ModelKind::BlockedRepeat, 4, 75, 5, 2, 20, 3, "< 2 s, 300 MB"},
+    {"nested-1M", ModelKind::Nested, 1, 1000, 5, 1, 200, 3, "< 20 s, 2 GB"},
+    {"males-2000", ModelKind::Nested, 1, 2000, 2, 1, 2, 1, "< 10 s"},
+    {"males-5000", ModelKind::Nested, 1, 5000, 2, 1, 2, 1, "< 60 s"},
 };
 
 DesignData Generate(const CaseSpec& spec) {
@@ -88,7 +102,9 @@ DesignData Generate(const CaseSpec& spec) {
 
   DesignData data;
   data.kind = spec.kind;
-  data.factorCount = spec.kind == ModelKind::Nested ? 2 : spec.kind == ModelKind::Blocked ? 3 : 4;
+  const quorvel::ModelSpec& model = quorvel::SpecOf(spec.kind);
+  data.factorCount = model.FactorCount();
+  for (int f = 0; f < data.factorCount; ++f) data.factorNames[f] = model.factorNames[f];
   data.traitCount = spec.traits;
   data.observationCount = static_cast<int>(rows.size());
   data.factorCodes.assign(static_cast<std::size_t>(data.factorCount), {});
@@ -101,7 +117,8 @@ DesignData Generate(const CaseSpec& spec) {
     if (spec.kind == ModelKind::BlockedRepeat) codes.push_back(row.repeat);
     for (int f = 0; f < data.factorCount; ++f) data.factorCodes[f].push_back(codes[f]);
     for (int t = 0; t < spec.traits; ++t) {
-      data.traitValues[t].push_back(50 + 10 * t + (1 + 0.3 * t) * row.value + normal(random));
+      const double value = 50 + 10 * t + (1 + 0.3 * t) * row.value + normal(random);
+      data.traitValues[t].push_back(std::round(value * 1e4) / 1e4);  // as a sheet holds it
     }
   }
   for (int f = 0; f < data.factorCount; ++f) {
@@ -111,50 +128,117 @@ DesignData Generate(const CaseSpec& spec) {
   return data;
 }
 
-// Resident set figures of this process from /proc/self/status, in MiB.
-double StatusMiB(const char* key) {
-  std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line)) {
-    if (line.rfind(key, 0) == 0) return std::atof(line.c_str() + std::strlen(key)) / 1024.0;
+// The data set as a workbook (header and numbers on the first sheet) or, beyond the rows a
+// worksheet holds, as CSV. Returns the file's path.
+std::string WriteDataSet(const DesignData& data, const std::string& folder,
+                         const std::string& name) {
+  namespace biff = quorvel::testing::biff;
+  std::vector<std::string> header;
+  for (int f = 0; f < data.factorCount; ++f) header.push_back(data.factorNames[f]);
+  for (int t = 0; t < data.traitCount; ++t) header.push_back("Trait" + std::to_string(t + 1));
+  if (data.observationCount + 1 > 65536) {
+    const std::string path = folder + "/" + name + ".csv";
+    std::ofstream out(path);
+    for (std::size_t c = 0; c < header.size(); ++c) out << (c ? "," : "") << header[c];
+    out << "\n";
+    char number[64];
+    for (int i = 0; i < data.observationCount; ++i) {
+      for (int f = 0; f < data.factorCount; ++f) out << (f ? "," : "") << data.factorCodes[f][i];
+      for (int t = 0; t < data.traitCount; ++t) {
+        std::snprintf(number, sizeof number, ",%.4f", data.traitValues[t][i]);
+        out << number;
+      }
+      out << "\n";
+    }
+    return path;
   }
-  return 0;
-}
-
-// The fixed-model stage of a run; returns the number of male differences it tested.
-std::size_t FixedStage(const DesignData& data) {
-  const quorvel::ModelCoding coding = quorvel::BuildModelCoding(data);
-  const quorvel::DesignCells cells = quorvel::BuildDesignCells(coding);
-  const quorvel::FixedModel model(coding, cells);
-  std::size_t pairs = 0;
-  for (int t = 0; t < data.traitCount; ++t) pairs += model.Fit(data.traitValues[t]).maleT.size();
-  return pairs;
-}
-
-// A whole run into a fresh temporary folder; returns the report's size.
-std::size_t WholeRun(const DesignData& data, const std::string& folder) {
-  quorvel::AppState state;
-  state.dataFolder = folder + "/";
-  quorvel::RunOutput output;
-  quorvel::RunModelAnalysis(data, state, output);
-  return static_cast<std::size_t>(std::filesystem::file_size(state.reportPath));
-}
-
-double MedianMs(int runs, const std::function<void()>& body) {
-  std::vector<double> times;
-  for (int r = 0; r < runs; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    body();
-    times.push_back(
-        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-            .count());
+  quorvel::testing::Bytes strings;
+  for (const std::string& text : header) quorvel::testing::Append(strings, biff::SstString8(text));
+  quorvel::testing::Bytes globals = biff::BoundSheet("Data");
+  quorvel::testing::Append(globals, biff::Sst(static_cast<std::uint32_t>(header.size()), strings));
+  const std::uint16_t columns = static_cast<std::uint16_t>(header.size());
+  quorvel::testing::Bytes sheet =
+      biff::Dimensions(0, static_cast<std::uint32_t>(data.observationCount) + 1, 0, columns);
+  // Row blocks of 32 rows: their ROW records, their cells, a DBCELL.
+  const int rows = data.observationCount + 1;
+  for (int first = 0; first < rows; first += 32) {
+    const int last = std::min(rows, first + 32);
+    for (int r = first; r < last; ++r)
+      quorvel::testing::Append(sheet, biff::Row(static_cast<std::uint16_t>(r)));
+    for (int r = first; r < last; ++r) {
+      const std::uint16_t row = static_cast<std::uint16_t>(r);
+      if (r == 0) {
+        for (std::uint16_t c = 0; c < columns; ++c)
+          quorvel::testing::Append(sheet, biff::LabelSst(0, c, c));
+        continue;
+      }
+      const int i = r - 1;
+      std::uint16_t c = 0;
+      for (int f = 0; f < data.factorCount; ++f, ++c)
+        quorvel::testing::Append(sheet, biff::Number(row, c, data.factorCodes[f][i]));
+      for (int t = 0; t < data.traitCount; ++t, ++c)
+        quorvel::testing::Append(sheet, biff::Number(row, c, data.traitValues[t][i]));
+    }
+    quorvel::testing::Append(sheet, biff::DbCell());
   }
-  std::sort(times.begin(), times.end());
-  return times[times.size() / 2];
+  const std::string path = folder + "/" + name + ".xls";
+  const quorvel::testing::Bytes file = biff::WorkbookFile(globals, {sheet});
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  return path;
 }
 
-// The writers of one result: the time of each, and its share of the whole run's time.
-void MeasureWriters(const DesignData& data, const std::string& folder, int runs, double runMs) {
+double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; }
+
+struct Measurement {
+  double wallMs = 0;
+  double cpuMs = 0;
+  double peakMiB = 0;
+  bool ok = false;
+};
+
+// Runs `body` in a child process and measures it with wait4.
+Measurement InChild(const std::function<int()>& body) {
+  Measurement m;
+  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t child = fork();
+  if (child == 0) std::_Exit(body());
+  int status = 0;
+  rusage usage{};
+  if (child < 0 || wait4(child, &status, 0, &usage) < 0) return m;
+  m.wallMs =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  m.cpuMs = 1e3 * (Seconds(usage.ru_utime) + Seconds(usage.ru_stime));
+  m.peakMiB = static_cast<double>(usage.ru_maxrss) / 1024.0;
+  m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return m;
+}
+
+Measurement Median(std::vector<Measurement> runs) {
+  auto middle = [&](auto field) {
+    std::vector<double> values;
+    for (const Measurement& m : runs) values.push_back(m.*field);
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  };
+  Measurement m;
+  m.wallMs = middle(&Measurement::wallMs);
+  m.cpuMs = middle(&Measurement::cpuMs);
+  m.peakMiB = middle(&Measurement::peakMiB);
+  m.ok = std::all_of(runs.begin(), runs.end(), [](const Measurement& r) { return r.ok; });
+  return m;
+}
+
+void PrintLine(const CaseSpec& spec, const char* mode, const DesignData& data, const Measurement& m,
+               int runs, const char* note) {
+  std::printf("%-12s %-10s %8d %6d %10.1f %10.1f %9.1f %4d  %s\n", spec.name, mode,
+              data.observationCount, data.traitCount, m.wallMs, m.cpuMs, m.peakMiB, runs, note);
+  std::fflush(stdout);
+}
+
+// The writers of one result: the time of each.
+void MeasureWriters(const DesignData& data, const std::string& folder) {
   const quorvel::AnalysisResult result = quorvel::AnalyzeDesign(data);
   const quorvel::ExportContext context{"bench", "bench"};
   struct Writer {
@@ -177,83 +261,93 @@ void MeasureWriters(const DesignData& data, const std::string& folder, int runs,
        }},
   };
   for (const Writer& writer : writers) {
-    const double ms = MedianMs(runs, writer.body);
-    std::printf("%-12s   writer %-12s %10.1f ms  %5.1f %% of the whole run\n", "", writer.name, ms,
-                100.0 * ms / runMs);
+    const auto start = std::chrono::steady_clock::now();
+    writer.body();
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%-12s writer %-14s %10.1f ms\n", "", writer.name, ms);
   }
-  // The confidence intervals, a step of the run (included in its time above).
+  // The confidence intervals, a step of the run (included in the analysis above).
   quorvel::AnalysisResult again = result;
-  const double ms = MedianMs(runs, [&] { quorvel::AddConfidenceIntervals(again, 0.95); });
-  std::printf("%-12s   step   %-12s %10.3f ms  %5.2f %% of the whole run\n", "", "intervals", ms,
-              100.0 * ms / runMs);
-}
-
-// Runs one case and one stage in this (child) process and prints its line.
-void Measure(const CaseSpec& spec, bool whole, int runs, bool writers) {
-  const DesignData data = Generate(spec);
-  const double baseline = StatusMiB("VmRSS:");
-  std::size_t bytes = 0;
-  double ms = 0;
-  if (whole) {
-    char pattern[] = "/tmp/analysis_bench_XXXXXX";
-    const char* folder = mkdtemp(pattern);
-    if (folder == nullptr) {
-      std::perror("mkdtemp");
-      return;
-    }
-    ms = MedianMs(runs, [&] { bytes = WholeRun(data, folder); });
-    if (writers) MeasureWriters(data, folder, runs, ms);
-    std::filesystem::remove_all(folder);
-  } else {
-    ms = MedianMs(runs, [&] { bytes = FixedStage(data); });
-  }
-  const double peak = StatusMiB("VmHWM:");
-  const int parameters = quorvel::BuildModelCoding(data).parameterCount;
-  std::printf("%-12s %-12s %6d %5d %6d %10.1f %5d %9.1f %9.1f %9.2f\n", spec.name,
-              whole ? "whole run" : "fixed stage", data.observationCount, parameters,
-              data.traitCount, ms, runs, peak, peak - baseline, static_cast<double>(bytes) / 1e6);
-  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  quorvel::AddConfidenceIntervals(again, 0.95);
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  std::printf("%-12s step   %-14s %10.3f ms\n", "", "intervals", ms);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int runs = 5;
-  bool fixedOnly = false;
+  int runs = 3;
+  bool analysisOnly = false;
   bool writers = false;
   std::vector<std::string> names;
+  std::string cli = QUORVEL_CLI;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "--runs") == 0 && k + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++k]));
-    } else if (std::strcmp(argv[k], "--fixed-only") == 0) {
-      fixedOnly = true;
+    } else if (std::strcmp(argv[k], "--analysis-only") == 0) {
+      analysisOnly = true;
     } else if (std::strcmp(argv[k], "--writers") == 0) {
       writers = true;
+    } else if (std::strcmp(argv[k], "--cli") == 0 && k + 1 < argc) {
+      cli = argv[++k];
     } else {
       names.push_back(argv[k]);
     }
   }
+  char pattern[] = "/tmp/analysis_bench_XXXXXX";
+  const char* folder = mkdtemp(pattern);
+  if (folder == nullptr) {
+    std::perror("mkdtemp");
+    return 1;
+  }
   std::printf(
-      "medians of %d runs; peak = VmHWM of a fresh process per line, the data set and\n"
-      "the program included; 'over data' = peak less the resident size before the stage\n\n",
+      "medians of %d runs on this machine (load average at start: see uptime); wall and\n"
+      "processor (user + system) time in ms, peak resident memory (ru_maxrss) in MiB,\n"
+      "the data set and the program included\n\n",
       runs);
-  std::printf("%-12s %-12s %6s %5s %6s %10s %5s %9s %9s %9s\n", "case", "stage", "N", "p", "traits",
-              "median ms", "runs", "peak MiB", "over data", "out MB");
+  std::printf("%-12s %-10s %8s %6s %10s %10s %9s %4s  %s\n", "case", "mode", "N", "traits",
+              "wall ms", "cpu ms", "peak MiB", "runs", "target (whole run)");
   for (const CaseSpec& spec : kCases) {
     if (!names.empty() && std::find(names.begin(), names.end(), spec.name) == names.end()) continue;
-    for (const bool whole : {false, true}) {
-      if (whole && fixedOnly) continue;
-      std::fflush(stdout);  // the child must not print the parent's buffer again
-      const pid_t child = fork();
-      if (child == 0) {
-        Measure(spec, whole, runs, writers);
-        std::_Exit(0);
-      }
-      int status = 0;
-      if (child < 0 || waitpid(child, &status, 0) < 0 || !WIFEXITED(status)) {
-        std::printf("%-12s %-12s failed\n", spec.name, whole ? "whole run" : "fixed stage");
-      }
+    const DesignData data = Generate(spec);
+
+    std::vector<Measurement> analysis;
+    for (int r = 0; r < runs; ++r) {
+      analysis.push_back(InChild([&] {
+        quorvel::AnalysisOptions options;
+        options.diagnostics = nullptr;
+        const quorvel::AnalysisResult result = quorvel::AnalyzeDesign(data, options);
+        return result.traits.size() == static_cast<std::size_t>(data.traitCount) ? 0 : 1;
+      }));
     }
+    PrintLine(spec, "analysis", data, Median(analysis), runs, "");
+    if (writers) MeasureWriters(data, folder);
+    if (analysisOnly) continue;
+
+    const std::string path = WriteDataSet(data, folder, spec.name);
+    const std::string output = std::string(folder) + "/" + spec.name;
+    std::filesystem::create_directories(output);
+    std::vector<Measurement> whole;
+    for (int r = 0; r < runs; ++r) {
+      whole.push_back(InChild([&] {
+        if (std::freopen("/dev/null", "w", stdout) == nullptr) return 2;
+        execl(cli.c_str(), cli.c_str(), "analyze", path.c_str(), "--output-dir", output.c_str(),
+              static_cast<char*>(nullptr));
+        return 3;
+      }));
+    }
+    const Measurement m = Median(whole);
+    if (!m.ok) {
+      std::printf("%-12s %-10s %8d %6d  skipped: quorvel-cli does not analyse %s\n", spec.name,
+                  "whole run", data.observationCount, data.traitCount,
+                  std::filesystem::path(path).filename().c_str());
+      continue;
+    }
+    PrintLine(spec, "whole run", data, m, runs, spec.target);
+    std::filesystem::remove(path);
   }
+  std::filesystem::remove_all(folder);
   return 0;
 }

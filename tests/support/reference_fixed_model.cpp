@@ -16,6 +16,7 @@
 
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
+#include "tests/support/reference_inverse.h"
 
 namespace quorvel::testing {
 namespace {
@@ -300,8 +301,8 @@ FixedTraitResult ReferenceFixedFit(const ModelCoding& coding, std::span<const do
   result.modelP = FUpperTail(result.modelDF, fit.errorDF, result.modelF);
 
   // Factor tests.
-  for (const TestedFactor& tested : TestedFactors(coding.kind)) {
-    const EffectBlock* block = coding.Find(tested.effect);
+  for (const TestedFactorSpec& tested : coding.spec->testedFactors) {
+    const EffectBlock* block = &coding.Block(tested.effect);
     const TestOutcome t = TestEffect(fit, a, block->start, block->count);
     FactorTest factor;
     factor.label = tested.label;

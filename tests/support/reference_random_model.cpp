@@ -8,9 +8,9 @@
 #include <tuple>
 #include <utility>
 
-#include "analysis/orthogonal_reduction.h"
 #include "numeric/f_distribution.h"
 #include "numeric/matrix.h"
+#include "tests/support/reference_reduction.h"
 
 namespace quorvel::testing {
 namespace {
@@ -382,16 +382,17 @@ RandomModel ReferenceRandomModel(const DesignData& data, const ModelCoding& codi
   const int n = data.observationCount;
   const int traits = data.traitCount;
   const int p = coding.parameterCount;
-  const bool repeat = coding.kind == ModelKind::BlockedRepeat;
-  const int terms = repeat ? 3 : 2;
+  const int terms = static_cast<int>(coding.spec->randomTerms.size());
+  const bool repeat = terms == 3;
   const int e = terms;
   const int low = terms - 1;
   model.traits = traits;
   model.randomTerms = terms;
 
   // Columns of each random term, top first.
-  std::vector<EffectBlock> term = {*coding.Find(Effect::Male), *coding.Find(Effect::Female)};
-  if (repeat) term.push_back(*coding.Find(Effect::FemaleRepeat));
+  std::vector<EffectBlock> term;
+  for (const RandomTermSpec& random : coding.spec->randomTerms)
+    term.push_back(coding.Block(random.effect));
   auto first = [&](int x) { return term[x].start; };
   auto end = [&](int x) { return term[x].start + term[x].count; };
 

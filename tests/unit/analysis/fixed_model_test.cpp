@@ -508,12 +508,12 @@ TEST(FixedModel, BalancedNestedEstimatesAreDifferencesOfMeans) {
   const double grand = mean(std::vector<double>(y.begin(), y.end()));
   EXPECT_NEAR(fit.estimates[0].estimate, grand, 1e-12);
   for (int m = 0; m < 3; ++m) {
-    const std::int32_t code = coding.maleLevels[m];
+    const std::int32_t code = coding.cells[1].codes[0][m];
     EXPECT_NEAR(fit.estimates[1 + m].estimate, mean(byMale[code]) - grand, 1e-12);
   }
   for (int c = 0; c < 6; ++c) {
-    const std::int32_t male = coding.maleFemaleCells[0][c];
-    const std::int32_t female = coding.maleFemaleCells[1][c];
+    const std::int32_t male = coding.cells[2].codes[0][c];
+    const std::int32_t female = coding.cells[2].codes[1][c];
     EXPECT_NEAR(fit.estimates[4 + c].estimate, mean(byCell[{male, female}]) - mean(byMale[male]),
                 1e-12);
   }
@@ -554,8 +554,8 @@ TEST(FixedModel, MaleWithSingleFemaleHasNoTest) {
   EXPECT_EQ(e.t, 0);
   EXPECT_EQ(e.p, 1);
   // Degrees of freedom of the factors in an unbalanced design.
-  const int nMale = static_cast<int>(coding.maleLevels.size());
-  const int nCell = static_cast<int>(coding.maleFemaleCells[0].size());
+  const int nMale = coding.cells[1].size;  // the nested model's M and F cells
+  const int nCell = coding.cells[2].size;
   EXPECT_EQ(fit.factors[0].df, nMale - 1);
   EXPECT_EQ(fit.factors[1].df, nCell - nMale);
   EXPECT_EQ(fit.modelDF, nCell - 1);
@@ -609,7 +609,7 @@ TEST(ModelCoding, NestedCodesAreSortedAndCellsBelongToTheirMale) {
   // under male 12.
   const ModelCoding coding = BuildModelCoding(
       DataFromRows(ModelKind::Nested, {{7, 2}, {3, 1}, {12, 5}, {7, 1}, {12, 2}, {7, 2}, {3, 1}}));
-  EXPECT_EQ(coding.maleLevels, (CodeList{3, 7, 12}));
+  EXPECT_EQ(coding.cells[1].codes[0], (CodeList{3, 7, 12}));
   EXPECT_EQ(coding.parameterNames,
             (std::vector<std::string>{"u", "M3", "M7", "M12", "F(3,1)", "F(7,1)", "F(7,2)",
                                       "F(12,2)", "F(12,5)"}));
@@ -635,13 +635,10 @@ TEST(ModelCoding, BlockedCrossesMalesWithBlocks) {
             (std::vector<std::string>{"u", "B-1", "B2", "M-4", "M5", "F(-4,1)", "F(-4,3)", "F(5,1)",
                                       "F(5,2)"}));
   EXPECT_EQ(BlockLayout(coding),
-            (std::vector<std::vector<int>>{{static_cast<int>(Effect::Mean), 0, 1},
-                                           {static_cast<int>(Effect::Block), 1, 2},
-                                           {static_cast<int>(Effect::Male), 3, 2},
-                                           {static_cast<int>(Effect::Female), 5, 4}}));
+            (std::vector<std::vector<int>>{{0, 0, 1}, {1, 1, 2}, {2, 3, 2}, {3, 5, 4}}));
   EXPECT_EQ(coding.restrictionRows,
             (std::vector<std::vector<int>>{{1, 2}, {3, 4}, {5, 6}, {7, 8}}));  // 2 + nMale
-  EXPECT_EQ(&MaleBlock(coding), coding.Find(Effect::Male));
+  EXPECT_EQ(MaleBlock(coding).start, 3);
 }
 
 TEST(ModelCoding, BlockedRepeatNestsInBlocksAndKeepsEmptyRestrictionRows) {
@@ -673,7 +670,6 @@ TEST(ModelCoding, BlockedRepeatNestsInBlocksAndKeepsEmptyRestrictionRows) {
                                         {14},
                                         {}}));  // FR of block 2: repeat 2 does not occur there
   EXPECT_EQ(DenseRestrictionMatrix(coding).size(), 15u);
-  EXPECT_EQ(coding.subDesignBlockCounts, (std::vector<int>{3, 4, 5}));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,5 +1,6 @@
 // Symmetric inversion and exact integer rank.
 #include "numeric/matrix.h"
+#include "tests/support/reference_inverse.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,9 @@
 
 namespace quorvel {
 namespace {
+
+using testing::InvertSymmetric;
+
 
 // A dense matrix held as row pointers, as the routines take it.
 template <typename T>

@@ -31,6 +31,21 @@ std::string Expected(const std::string& name, int model) {
                            std::to_string(model) + ".txt");
 }
 
+// The male line of the blocked model with repeats carries an approximate F test that the
+// independent reports do not have (they print nan there); its estimate and standard error
+// are compared, its F and probability are checked against their closed form elsewhere.
+std::string WithoutMaleTest(std::string report) {
+  const std::string label = "\n      Sigma_M  ";
+  for (std::size_t at = report.find(label); at != std::string::npos;
+       at = report.find(label, at + 1)) {
+    const std::size_t start = at + 1;
+    const std::size_t cut = start + 6 + 14 + 14 + 6 + 14;  // label and the first two fields
+    const std::size_t end = report.find('\r', start);
+    if (end != std::string::npos && end > cut) report.erase(cut, end - cut);
+  }
+  return report;
+}
+
 class GoldenReport : public ::testing::TestWithParam<GoldenCase> {};
 
 TEST_P(GoldenReport, MatchesTheIndependentReport) {
@@ -38,8 +53,12 @@ TEST_P(GoldenReport, MatchesTheIndependentReport) {
   const DesignData data =
       testing::LoadDesignCsv(std::string(QUORVEL_TEST_DATA) + "/analysis/" + c.dataSet + ".csv");
   ASSERT_EQ(static_cast<int>(data.kind), c.model);
-  const std::string actual = RunReport(data);
-  const std::string expected = Expected(c.dataSet, c.model);
+  std::string actual = RunReport(data);
+  std::string expected = Expected(c.dataSet, c.model);
+  if (c.model == 1) {
+    actual = WithoutMaleTest(actual);
+    expected = WithoutMaleTest(expected);
+  }
   const auto differences = testing::CompareReports(actual, expected);
   EXPECT_TRUE(differences.empty()) << testing::DescribeDifferences(differences, 20);
 }

@@ -1,5 +1,5 @@
 // Inner products and updates for the dense loops of the analysis.
-#include "analysis/dense_kernels.h"
+#include "numeric/dense_kernels.h"
 
 namespace quorvel {
 

@@ -1,13 +1,16 @@
-// Orthogonal reduction of a design with its responses by Householder reflections, the
-// same reduction replayed on a design held by its distinct rows, and the Jacobi
-// eigen-decomposition of symmetric matrices.
+// Test support: orthogonal reduction of a design with its responses by Householder
+// reflections, and the same reduction replayed on a design held by its distinct rows. The
+// random-model stage computed its sums of squares so before it worked from counts; the
+// tests keep them as references.
 #pragma once
 
 #include <vector>
 
 namespace quorvel {
-
 struct DesignCells;
+}
+
+namespace quorvel::testing {
 
 // Reduces design (rows x columns) and responses (rows x responseColumns) together by
 // Householder reflections, column by column with tolerance 1e-10. r counts the
@@ -22,14 +25,6 @@ struct DesignCells;
 int HouseholderReduce(double** design, double** responses, int rows, int columns,
                       int responseColumns);
 
-// Eigen-decomposition of the symmetric n x n matrix (both triangles read and written) by
-// Jacobi rotations with a shrinking threshold: passes of cyclic sweeps that rotate every
-// element above the pass threshold, the threshold falling by a factor n per pass until it
-// is below eps. Afterwards the diagonal of matrix holds the eigenvalues in descending
-// order and column k of vectors (n x n, overwritten) the orthonormal eigenvector of the
-// k-th. Equal eigenvalues keep their order from the rotations.
-void JacobiEigen(double** matrix, int n, double** vectors, double eps);
-
 // The reduction HouseholderReduce performs on the full N x p design and the N x T
 // responses, computed from the design's distinct rows. Under every reflection the rows of
 // one cell below the pivot row stay equal, so each cell is held once with the number of
@@ -38,18 +33,20 @@ void JacobiEigen(double** matrix, int n, double** vectors, double eps);
 struct CellReduction {
   int rank = 0;
   int columns = 0;
-  std::vector<int> pivotColumn;      // per pivot row, its column
-  std::vector<double> design;        // pivot rows of the reduced design, rank x columns
-  std::vector<double> responses;     // reduced responses, N x T (all rows)
+  std::vector<int> pivotColumn;   // per pivot row, its column
+  std::vector<double> design;     // pivot rows of the reduced design, rank x columns
+  std::vector<double> responses;  // reduced responses, N x T (all rows)
   int responseColumns = 0;
-  const double* DesignRow(int row) const { return design.data() + static_cast<std::size_t>(row) * columns; }
+  const double* DesignRow(int row) const {
+    return design.data() + static_cast<std::size_t>(row) * columns;
+  }
   const double* ResponseRow(int row) const {
     return responses.data() + static_cast<std::size_t>(row) * responseColumns;
   }
 };
 
 // responses: N x T, row-major, in observation order.
-CellReduction ReduceByCells(const DesignCells& cells, int columns, const std::vector<double>& responses,
-                            int responseColumns);
+CellReduction ReduceByCells(const DesignCells& cells, int columns,
+                            const std::vector<double>& responses, int responseColumns);
 
-}  // namespace quorvel
+}  // namespace quorvel::testing
