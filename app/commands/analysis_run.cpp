@@ -33,6 +33,7 @@ RunStatus RunModelAnalysis(const DesignData& data, AppState& state, RunOutput& o
 
   AnalysisOptions analysisOptions;
   analysisOptions.progress = options.progress;
+  analysisOptions.diagnostics = options.diagnostics;
   analysisOptions.stop = StopToken(options.stop);
   std::shared_ptr<const AnalysisResult> result;
   std::shared_ptr<const std::string> report;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,8 @@ struct RunOptions {
   std::function<void(std::string_view stage)> progress;
   // Raised (from any thread) to stop the run; may be null.
   const std::atomic<bool>* stop = nullptr;
+  // Receives the analysis's numerical diagnostics.
+  std::FILE* diagnostics = stdout;
 };
 
 // What a run leaves behind for the front ends: the result value, the report's text as it
