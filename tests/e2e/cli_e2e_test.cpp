@@ -1,9 +1,6 @@
 // quorvel-cli run as a separate process on real workbooks: the echo byte for byte, every
 // refusal of the import with its exact text, exit codes and unwritable output folders.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -13,9 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/cli_process.h"
 #include "tests/support/report_compare.h"
-
-extern char** environ;
 
 namespace {
 
@@ -27,11 +23,7 @@ std::string Xls(const std::string& name) {
   return std::string(QUORVEL_TEST_DATA) + "/xls/fixtures/" + name;
 }
 
-struct Result {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
+using Result = quorvel::testing::ProcessResult;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -47,47 +39,7 @@ class CliTest : public ::testing::Test {
   // Runs the program with `args`, standard output and error captured in files, a fixed
   // clock and time zone.
   Result Run(const std::vector<std::string>& args) {
-    const fs::path outFile = folder_ / "stdout";
-    const fs::path errFile = folder_ / "stderr";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-
-    std::vector<std::string> argStrings{QUORVEL_CLI};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : argStrings) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    std::vector<std::string> envStrings{"SOURCE_DATE_EPOCH=0", "TZ=UTC", "LC_ALL=C"};
-    for (char** e = environ; *e != nullptr; ++e) {
-      const std::string entry = *e;
-      if (entry.rfind("SOURCE_DATE_EPOCH=", 0) != 0 && entry.rfind("TZ=", 0) != 0 &&
-          entry.rfind("LC_ALL=", 0) != 0) {
-        envStrings.push_back(entry);
-      }
-    }
-    std::vector<char*> envp;
-    for (auto& e : envStrings) envp.push_back(e.data());
-    envp.push_back(nullptr);
-
-    Result result;
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) {
-      ADD_FAILURE() << "cannot start " << argv[0];
-      return result;
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = ReadBytes(outFile);
-    result.err = ReadBytes(errFile);
-    return result;
+    return quorvel::testing::RunProcess(QUORVEL_CLI, args, folder_);
   }
 
   std::string Out() const { return (folder_ / "out").string(); }
