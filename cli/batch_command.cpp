@@ -88,7 +88,9 @@ class RunningSessions {
   }
   void StopAll() {
     const std::lock_guard lock(mutex_);
-    for (Session* session : sessions_) CancelRun(*session);
+    // The flag itself: CancelRun would read the session's other state, which belongs to
+    // the job's thread.
+    for (Session* session : sessions_) session->stopRun.store(true);
   }
 
  private:

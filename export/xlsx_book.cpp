@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 
 #include "io/atomic_file.h"
 
@@ -91,7 +92,15 @@ bool WriteXlsxBook(const std::string& path,
     formats.number = workbook_add_format(book);
     format_set_num_format(formats.number, "0.0000");
     fill(book, formats);
-    const lxw_error status = workbook_close(book);
+    lxw_error status = LXW_NO_ERROR;
+    {
+      // Closing writes the document properties, whose time stamp the library formats
+      // with gmtime()'s one static buffer: workbooks written on several threads at once
+      // close one at a time.
+      static std::mutex closing;
+      const std::lock_guard lock(closing);
+      status = workbook_close(book);
+    }
     ok = status == LXW_NO_ERROR;
     if (!ok) error = lxw_strerror(status);
   } else {
