@@ -508,9 +508,12 @@ FixedTraitResult FixedModel::Fit(std::span<const double> y) const {
       for (const int column : factor.system.columns) reduced.push_back(c[column]);
       ssh = sumYY - factor.system.ReducedQuadratic(reduced, g);
     }
-    test.ss = ssh - errorSS;
+    // Without degrees of freedom the hypothesis removes nothing the data can show: the
+    // sum of squares is 0 (not a rounding error of either sign) and its mean square,
+    // F and p are undefined.
+    test.ss = test.df == 0 ? 0.0 : ssh - errorSS;
     test.ms = test.ss / test.df;
-    test.f = fOf(ssh, test.df);
+    test.f = test.df == 0 ? test.ms : fOf(ssh, test.df);
     test.p = FUpperTail(test.df, result.errorDF, test.f);
     result.factors.push_back(test);
   }

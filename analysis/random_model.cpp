@@ -340,7 +340,10 @@ RandomModel EstimateComponents(const ModelCoding& coding, const DesignCells& cel
   model.t.assign(static_cast<std::size_t>(terms),
                  std::vector<std::vector<double>>(terms, std::vector<double>(terms, 0.0)));
   for (int q = 0; q < terms; ++q) {
-    model.k[q][q] = n - SumOfSquares(DesignRows(reduced, 0, bound[q], *termBlock[q]));
+    // The term's own coefficient from the block's rows themselves: an empty block (no
+    // degrees of freedom) gives exactly 0, so that what it cannot estimate comes out as
+    // 0/0 = NaN instead of a quotient of rounding errors.
+    model.k[q][q] = SumOfSquares(DesignRows(reduced, bound[q], bound[q + 1], *termBlock[q]));
     std::vector<Dense> gram(static_cast<std::size_t>(terms));
     for (int x = q; x < terms; ++x) {
       const Dense rows = DesignRows(reduced, bound[q], bound[q + 1], *termBlock[x]);

@@ -16,13 +16,13 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/cli_process.h"
 #include "tests/support/report_compare.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using quorvel::testing::ProcessResult;
+using ProcessResult = quorvel::testing::ProgramRun;
 using Json = nlohmann::json;
 
 std::string ReadBytes(const fs::path& path) { return quorvel::testing::ReadFile(path.string()); }
@@ -54,7 +54,9 @@ class BatchTest : public ::testing::Test {
   void TearDown() override { fs::remove_all(folder_); }
 
   ProcessResult Run(const std::vector<std::string>& args) {
-    return quorvel::testing::RunProcess(QUORVEL_CLI, args, folder_);
+    std::vector<std::string> argv{QUORVEL_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return quorvel::testing::RunProgram(argv, folder_.string());
   }
   ProcessResult Analyze(const std::vector<std::string>& books, std::vector<std::string> options) {
     options.insert(options.begin(), "analyze");
@@ -296,21 +298,28 @@ TEST_F(BatchTest, CtrlCStopsTheBatchAndKeepsEveryFinishedWorkbook) {
     fs::copy_file(Fixture("nested_10000.lo.xls"), copy);
     books.push_back(copy.string());
   }
-  std::vector<std::string> args{"analyze"};
+  std::vector<std::string> args{QUORVEL_CLI, "analyze"};
   args.insert(args.end(), books.begin(), books.end());
-  for (const char* option : {"--jobs", "2", "--progress", "--output-dir"}) args.push_back(option);
+  for (const char* option : {"--jobs", "2", "--output-dir"}) args.push_back(option);
   args.push_back(Path("out"));
   args.push_back("--summary");
   args.push_back(Path("s.json"));
-  quorvel::testing::CliProcess batch(QUORVEL_CLI, args, folder_);
+  quorvel::testing::StartedProgram batch(args, folder_.string());
   ASSERT_TRUE(batch.Started());
+  // Stopped once the first report is in place.
+  auto anyReport = [this] {
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(folder_ / "out", error)) {
+      if (entry.path().filename() == "result.txt") return true;
+    }
+    return false;
+  };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(5);
-  while (batch.ErrorSoFar().find("[1/40]") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
+  while (!anyReport() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
   ::kill(batch.Pid(), SIGINT);
-  const ProcessResult r = batch.Wait();
+  const ProcessResult r = batch.Finish();
   EXPECT_EQ(r.exitCode, 130) << r.err;
   EXPECT_NE(r.err.find("quorvel-cli: stopped; "), std::string::npos) << r.err;
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/cli_process.h"
 #include "tests/support/report_compare.h"
+#include "tests/support/run_program.h"
 
 namespace {
 
@@ -23,7 +23,11 @@ std::string Xls(const std::string& name) {
   return std::string(QUORVEL_TEST_DATA) + "/xls/fixtures/" + name;
 }
 
-using Result = quorvel::testing::ProcessResult;
+struct Result {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+};
 
 class CliTest : public ::testing::Test {
  protected:
@@ -36,10 +40,13 @@ class CliTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(folder_); }
 
-  // Runs the program with `args`, standard output and error captured in files, a fixed
-  // clock and time zone.
+  // Runs the program with `args`, standard output and error captured, a fixed clock, time
+  // zone and locale.
   Result Run(const std::vector<std::string>& args) {
-    return quorvel::testing::RunProcess(QUORVEL_CLI, args, folder_);
+    std::vector<std::string> argv{QUORVEL_CLI};
+    argv.insert(argv.end(), args.begin(), args.end());
+    const quorvel::testing::ProgramRun run = quorvel::testing::RunProgram(argv, folder_.string());
+    return {run.exitCode, run.out, run.err};
   }
 
   std::string Out() const { return (folder_ / "out").string(); }
@@ -213,6 +220,88 @@ TEST_F(CliTest, AnalyzeReportsAReportThatCannotBeCreated) {
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "Result file cannot be created!\n");
   EXPECT_EQ(r.out, "");
+}
+
+// A full disk, made real with a file-size limit (12 KiB, in the shell's 512-byte blocks)
+// between the echo's size and the report's:
+// the run says the report cannot be created, exits 1 and the previous report stays whole.
+TEST_F(CliTest, AFailedReportWriteKeepsThePreviousReport) {
+  const fs::path report = folder_ / "out" / "result.txt";
+  std::ofstream(report) << "the previous report\r\n";
+  const std::string command = "ulimit -f 24; trap '' XFSZ; exec '" + std::string(QUORVEL_CLI) +
+                              "' analyze '" + Xls("nested_unbalanced.lo.xls") + "' --output-dir '" +
+                              Out() + "'";
+  const quorvel::testing::ProgramRun r =
+      quorvel::testing::RunProgram({"/bin/sh", "-c", command}, folder_.string());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Result file cannot be created!\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(ReadBytes(report), "the previous report\r\n");
+  EXPECT_TRUE(fs::exists(folder_ / "out" / "tmp.txt")) << "the echo is smaller than the limit";
+  for (const auto& entry : fs::directory_iterator(folder_ / "out")) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name == "result.txt" || name == "tmp.txt") << "left behind: " << name;
+  }
+}
+
+// Links planted at the output names are replaced, never followed.
+TEST_F(CliTest, LinksAtTheOutputNamesAreReplacedNotFollowed) {
+  std::ofstream(folder_ / "victim") << "precious";
+  fs::create_symlink(folder_ / "victim", folder_ / "out" / "result.txt");
+  fs::create_symlink(folder_ / "elsewhere", folder_ / "out" / "tmp.txt");
+  const Result r = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(ReadBytes(folder_ / "victim"), "precious");
+  EXPECT_FALSE(fs::exists(folder_ / "elsewhere"));
+  EXPECT_FALSE(fs::is_symlink(folder_ / "out" / "result.txt"));
+  EXPECT_EQ(ReadBytes(folder_ / "out" / "result.txt"), r.out);
+}
+
+// Two runs into one folder at the same time: each prints its own report, and the folder
+// keeps one of the two whole.
+TEST_F(CliTest, ConcurrentRunsIntoOneFolderEachLeaveACompleteReport) {
+  const std::string big = Xls("nested_10000.lo.xls");
+  const std::string small = Xls("nested_unbalanced.lo.xls");
+  fs::create_directories(folder_ / "alone");
+  const Result bigAlone = Run({"analyze", big, "--output-dir", (folder_ / "alone").string()});
+  const Result smallAlone = Run({"analyze", small, "--output-dir", (folder_ / "alone").string()});
+  ASSERT_EQ(bigAlone.exitCode, 0);
+  ASSERT_EQ(smallAlone.exitCode, 0);
+  for (int round = 0; round < 3; ++round) {
+    quorvel::testing::StartedProgram first({QUORVEL_CLI, "analyze", big, "--output-dir", Out()},
+                                           folder_.string());
+    quorvel::testing::StartedProgram second({QUORVEL_CLI, "analyze", small, "--output-dir", Out()},
+                                            folder_.string());
+    const quorvel::testing::ProgramRun a = first.Finish();
+    const quorvel::testing::ProgramRun b = second.Finish();
+    EXPECT_EQ(a.exitCode, 0) << a.err;
+    EXPECT_EQ(b.exitCode, 0) << b.err;
+    EXPECT_EQ(a.out, bigAlone.out);
+    EXPECT_EQ(b.out, smallAlone.out);
+    const std::string kept = ReadBytes(folder_ / "out" / "result.txt");
+    EXPECT_TRUE(kept == bigAlone.out || kept == smallAlone.out)
+        << "result.txt holds " << kept.size() << " bytes";
+  }
+}
+
+TEST_F(CliTest, ExportOptionsAreCheckedBeforeAnyWork) {
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"analyze", Xls("nested_unbalanced.lo.xls"), "--export",
+                                 "result.txt"},
+        std::vector<std::string>{"analyze", Xls("nested_unbalanced.lo.xls"), "--export"},
+        std::vector<std::string>{"analyze", Xls("nested_unbalanced.lo.xls"), "--format", "yaml"},
+        std::vector<std::string>{"import", Xls("nested_unbalanced.lo.xls"), "--export",
+                                 "r.json"}}) {
+    const Result r = Run(args);
+    EXPECT_EQ(r.exitCode, 2) << args.back();
+    EXPECT_EQ(r.out, "");
+  }
+  // An export that cannot be written fails the command after the report was written.
+  const Result r = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out(),
+                        "--export", (folder_ / "missing" / "r.json").string()});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("r.json cannot be created"), std::string::npos) << r.err;
+  EXPECT_TRUE(fs::exists(folder_ / "out" / "result.txt"));
 }
 
 }  // namespace

@@ -310,8 +310,8 @@ void MainWindowTest::openModel3HandOffAndPaint() {
   QCOMPARE(open.directory, QCoreApplication::applicationDirPath());
   AppState& state = TheSession().state;
   QCOMPARE(state.displayMode.load(), DisplayMode::Echo);
-  // 158 observations in 4 columns: 159 rows with the header.
-  QCOMPARE(view_->ScrollSize(), QSize(120 * 4 + 340, 20 * 159 + 400));
+  // 296 observations in 5 columns: 297 rows with the header.
+  QCOMPARE(view_->ScrollSize(), QSize(120 * 5 + 340, 20 * 297 + 400));
 
   // The run greys the commands that must wait for it, and gives them back at the hand-off.
   Command(CommandId::Model3)->trigger();

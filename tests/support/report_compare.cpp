@@ -1,6 +1,8 @@
-// Test support: tolerant comparison of reports.
+// Test support: layout-exact comparison of reports.
 #include "tests/support/report_compare.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
@@ -14,56 +16,97 @@ std::vector<std::string> SplitLines(const std::string& text) {
   std::size_t start = 0;
   while (start < text.size()) {
     std::size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) end = text.size() - 1;
+    lines.push_back(text.substr(start, end - start + 1));
     start = end + 1;
   }
   return lines;
 }
 
-// A token is a run of non-blank characters; a numeric token may carry brackets and stars.
-bool ParseNumberToken(const std::string& token, double& value, int& decimals) {
-  std::size_t begin = 0;
-  std::size_t end = token.size();
-  if (begin < end && token[begin] == '(') ++begin;
-  while (end > begin && (token[end - 1] == '*' || token[end - 1] == ')')) --end;
-  if (begin >= end) return false;
-  const std::string core = token.substr(begin, end - begin);
-  char* stop = nullptr;
-  value = std::strtod(core.c_str(), &stop);
-  if (stop == nullptr || *stop != '\0') return false;
-  const std::size_t dot = core.find('.');
-  decimals = dot == std::string::npos ? 0 : static_cast<int>(core.size() - dot - 1);
-  return true;
-}
+// A printed number: a decimal with a fraction ("-12.3456"), or a non-finite value. Whole
+// numbers (degrees of freedom, trait and level numbers in labels) are text and must match
+// exactly.
+struct Number {
+  std::size_t end = 0;  // column after its last character
+  double value = 0;
+  int decimals = 0;
+  bool finite = true;
+  std::string text;
+};
 
-std::vector<std::string> Tokens(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> tokens;
-  std::string token;
-  while (in >> token) tokens.push_back(token);
-  return tokens;
-}
+bool WordCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_'; }
 
-bool HasNonFinite(const std::string& line) {
-  return line.find("nan") != std::string::npos || line.find("inf") != std::string::npos;
-}
-
-bool TokensMatch(const std::string& a, const std::string& b, const CompareOptions& options) {
-  if (a == b) return true;
-  double va = 0, vb = 0;
-  int da = 0, db = 0;
-  if (!ParseNumberToken(a, va, da) || !ParseNumberToken(b, vb, db)) return false;
-  // Stars and brackets must agree.
-  auto decoration = [](const std::string& t) {
-    std::string d;
-    for (const char ch : t) {
-      if (ch == '*' || ch == '(' || ch == ')') d += ch;
+// Finds the numbers of a line and masks each, with the blanks right before it, by '#': two
+// lines whose masks are equal have the same text and their numbers end in the same
+// columns.
+std::string Mask(const std::string& line, std::vector<Number>& numbers) {
+  std::string mask = line;
+  std::size_t k = 0;
+  while (k < line.size()) {
+    const bool startsWord = k == 0 || !WordCharacter(line[k - 1]);
+    std::size_t at = k;
+    if (startsWord && line[at] == '-') ++at;
+    std::size_t end = at;
+    Number number;
+    if (startsWord && line.compare(at, 3, "nan") == 0) {
+      end = at + 3;
+      number.finite = false;
+    } else if (startsWord && line.compare(at, 3, "inf") == 0) {
+      end = at + 3;
+      number.finite = false;
+    } else if (startsWord && std::isdigit(static_cast<unsigned char>(line[at])) != 0) {
+      while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])) != 0) ++end;
+      if (end + 1 < line.size() && line[end] == '.' &&
+          std::isdigit(static_cast<unsigned char>(line[end + 1])) != 0) {
+        const std::size_t dot = end++;
+        while (end < line.size() && std::isdigit(static_cast<unsigned char>(line[end])) != 0) ++end;
+        number.decimals = static_cast<int>(end - dot - 1);
+      } else {
+        end = at;  // a whole number: text
+      }
     }
-    return d;
-  };
-  if (decoration(a) != decoration(b) || da != db) return false;
-  return std::fabs(va - vb) <= options.lastDigitUnits * std::pow(10.0, -da) + 1e-12;
+    if (end == at || (end < line.size() && WordCharacter(line[end]))) {
+      ++k;
+      continue;
+    }
+    number.text = line.substr(k, end - k);
+    number.end = end;
+    number.value = number.finite ? std::strtod(number.text.c_str(), nullptr) : 0.0;
+    std::size_t first = k;
+    while (first > 0 && line[first - 1] == ' ') --first;
+    for (std::size_t c = first; c < end; ++c) mask[c] = '#';
+    numbers.push_back(number);
+    k = end;
+  }
+  return mask;
+}
+
+// Why two numbers of the same place differ, or empty.
+std::string NumbersDiffer(const Number& a, const Number& e, const CompareOptions& options) {
+  if (a.finite != e.finite) return "'" + a.text + "' against '" + e.text + "'";
+  if (!a.finite) {
+    const bool nanA = a.text.find("nan") != std::string::npos;
+    const bool nanE = e.text.find("nan") != std::string::npos;
+    if (nanA && nanE) return {};  // nan and -nan are one token
+    return a.text == e.text ? std::string() : "'" + a.text + "' against '" + e.text + "'";
+  }
+  if (a.decimals != e.decimals) return "decimals of '" + a.text + "' and '" + e.text + "'";
+  if (std::fabs(a.value - e.value) > options.lastDigitUnits * std::pow(10.0, -a.decimals) + 1e-12) {
+    return "'" + a.text + "' against '" + e.text + "'";
+  }
+  return {};
+}
+
+std::string Visible(const std::string& line) {
+  std::string out;
+  for (const char c : line) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c != '\n') {
+      out += c;
+    }
+  }
+  return out;
 }
 
 }  // namespace
@@ -78,14 +121,41 @@ std::vector<ReportDifference> CompareReports(const std::string& actual, const st
     const std::string la = k < a.size() ? a[k] : "<missing>";
     const std::string le = k < e.size() ? e[k] : "<missing>";
     if (la == le) continue;
-    if (options.ignoreNonFinite && (HasNonFinite(la) || HasNonFinite(le))) continue;
-    const std::vector<std::string> ta = Tokens(la);
-    const std::vector<std::string> te = Tokens(le);
-    bool same = ta.size() == te.size();
-    for (std::size_t t = 0; same && t < ta.size(); ++t) same = TokensMatch(ta[t], te[t], options);
-    if (!same) differences.push_back({static_cast<int>(k + 1), la, le});
+    std::vector<Number> na;
+    std::vector<Number> ne;
+    const std::string ma = Mask(la, na);
+    const std::string me = Mask(le, ne);
+    std::string why;
+    const bool layoutOnly =
+        std::find(options.layoutOnlyLines.begin(), options.layoutOnlyLines.end(),
+                  static_cast<int>(k + 1)) != options.layoutOnlyLines.end();
+    if (ma != me || na.size() != ne.size()) {
+      why = "layout";
+    } else if (!layoutOnly) {
+      for (std::size_t t = 0; t < na.size() && why.empty(); ++t) {
+        if (na[t].end != ne[t].end) {
+          why = "column of '" + na[t].text + "'";
+        } else {
+          why = NumbersDiffer(na[t], ne[t], options);
+        }
+      }
+    }
+    if (!why.empty())
+      differences.push_back({static_cast<int>(k + 1), Visible(la), Visible(le), why});
   }
   return differences;
+}
+
+std::string DescribeDifferences(const std::vector<ReportDifference>& differences,
+                                std::size_t limit) {
+  std::ostringstream out;
+  out << differences.size() << " lines differ";
+  for (std::size_t k = 0; k < differences.size() && k < limit; ++k) {
+    const ReportDifference& d = differences[k];
+    out << "\nline " << d.line << " (" << d.why << ")\n  actual:   " << d.actual
+        << "\n  expected: " << d.expected;
+  }
+  return out.str();
 }
 
 std::string ReadFile(const std::string& path) {

@@ -154,6 +154,37 @@ TEST_F(CommandsTest, ReportThatCannotBeCreatedRestoresTheView) {
   EXPECT_EQ(platform_.messages.back(), "Please perform computing!");
 }
 
+// A run stopped half-way (Esc, Cancel, Ctrl+C) keeps the previous report whole and
+// hands back the view of before the run at the first tick, without a message; the next
+// run is not stopped by the old request.
+TEST_F(CommandsTest, CancelledRunKeepsThePreviousReportAndRestoresTheView) {
+  Open("codes_fractional.xlwt.xls");
+  std::ofstream(folder_ / "result.txt", std::ios::binary) << "the previous report";
+  CancelRun(session_);  // no run: nothing to stop
+  session_.runProgress = [this](std::string_view stage) {
+    if (stage == "fixed model") CancelRun(session_);
+  };
+  RunAnalysis(session_, ModelKind::Nested);
+  EXPECT_EQ(session_.state.runStatus, RunStatus::Cancelled);
+  EXPECT_EQ(session_.lastRun.result, nullptr);
+  platform_.calls.clear();
+  Tick(1);
+  EXPECT_FALSE(session_.runInProgress);
+  EXPECT_EQ(session_.state.displayMode.load(), DisplayMode::Echo);
+  EXPECT_EQ(platform_.CountCalls("ShowMessage"), 0);
+  EXPECT_EQ(ReadBytes(folder_ / "result.txt"), "the previous report");
+  for (const auto& entry : fs::directory_iterator(folder_)) {
+    EXPECT_EQ(entry.path().filename().string().rfind(".result.txt", 0), std::string::npos)
+        << "left behind";
+  }
+
+  session_.runProgress = nullptr;
+  RunAnalysis(session_, ModelKind::Nested);
+  EXPECT_EQ(session_.state.runStatus, RunStatus::Done);
+  ASSERT_NE(session_.lastRun.result, nullptr);
+  EXPECT_EQ(ReadBytes(folder_ / "result.txt"), *session_.lastRun.report);
+}
+
 TEST_F(CommandsTest, SaveAsCopiesTheReportAndMovesOnlyTheDialogFolder) {
   SaveReportAs(session_);  // before any run
   Open("codes_fractional.xlwt.xls");

@@ -1,5 +1,5 @@
-// Whole reports of the analysis run against reports computed independently for the same
-// data sets (numbers within 1.5 units of the last printed decimal).
+// Whole reports of the analysis against reports computed independently for the same data
+// sets, layout-exact (numbers within 1.5 units of the last printed decimal).
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -41,11 +41,7 @@ TEST_P(GoldenReport, MatchesTheIndependentReport) {
   const std::string actual = RunReport(data);
   const std::string expected = Expected(c.dataSet, c.model);
   const auto differences = testing::CompareReports(actual, expected);
-  for (std::size_t k = 0; k < differences.size() && k < 20; ++k) {
-    ADD_FAILURE() << "line " << differences[k].line << "\n  actual:   " << differences[k].actual
-                  << "\n  expected: " << differences[k].expected;
-  }
-  EXPECT_TRUE(differences.empty()) << differences.size() << " lines differ";
+  EXPECT_TRUE(differences.empty()) << testing::DescribeDifferences(differences, 20);
 }
 
 // Without traits the report holds the header, the random-model box and the correlation
