@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
+#include <exception>
 #include <filesystem>
 #include <mutex>
 #include <set>
@@ -86,6 +87,21 @@ class RunningSessions {
     const std::lock_guard lock(mutex_);
     sessions_.erase(session);
   }
+  // Registers a session for its lifetime.
+  class Entry {
+   public:
+    Entry(RunningSessions& sessions, Session& session) : sessions_(sessions), session_(&session) {
+      sessions_.Add(session_);
+    }
+    ~Entry() { sessions_.Remove(session_); }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
+   private:
+    RunningSessions& sessions_;
+    Session* session_;
+  };
+
   void StopAll() {
     const std::lock_guard lock(mutex_);
     // The flag itself: CancelRun would read the session's other state, which belongs to
@@ -227,22 +243,28 @@ class Batch {
     options.exportPath.reset();
 
     ModelKind model = common_.model.value_or(ModelKind::None);
-    if (!stopping_.load()) {
-      if (!ImportForCommand(session, platform, options)) {
-        outcome.message = platform.message;
-      } else if (!stopping_.load()) {
-        model = common_.model.value_or(session.designData->kind);
-        running_.Add(&session);
-        const RunEnd end = RunImportedModel(session, platform, options);
-        running_.Remove(&session);
-        if (end == RunEnd::Done) {
-          FinishDone(session, file, folder, outcome);
-        } else if (end == RunEnd::Cancelled) {
-          outcome.stopped = true;
-        } else {
+    try {
+      if (!stopping_.load()) {
+        if (!ImportForCommand(session, platform, options)) {
           outcome.message = platform.message;
+        } else if (!stopping_.load()) {
+          model = common_.model.value_or(session.designData->kind);
+          const RunningSessions::Entry running(running_, session);
+          const RunEnd end = RunImportedModel(session, platform, options);
+          if (end == RunEnd::Done) {
+            FinishDone(session, file, folder, outcome);
+          } else if (end == RunEnd::Cancelled) {
+            outcome.stopped = true;
+          } else {
+            outcome.message = platform.message;
+          }
         }
       }
+    } catch (const std::exception& failure) {
+      // Whatever goes wrong with one workbook (memory, above all) is its own failure,
+      // not the batch's.
+      outcome = JobOutcome{};
+      outcome.message = std::string("quorvel-cli: ") + failure.what();
     }
     if (stopping_.load() && !outcome.succeeded && outcome.message.empty()) outcome.stopped = true;
     if (outcome.stopped) outcome.message = kStatusStopped;
