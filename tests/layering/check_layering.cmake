@@ -67,6 +67,11 @@ foreach(entry ${entries})
   if(name IN_LIST ignored OR name STREQUAL "app")
     continue()
   endif()
+  # A build tree beside the sources (build-asan/, build-fuzz/, ...) holds CMake's own
+  # probes, not program code.
+  if(EXISTS "${entry}/CMakeCache.txt")
+    continue()
+  endif()
   file(GLOB_RECURSE code LIST_DIRECTORIES false "${entry}/*.cpp" "${entry}/*.h")
   if(code AND NOT name IN_LIST known)
     string(APPEND problems "\n  folder ${name}/ has no place in the layering table")
