@@ -60,9 +60,16 @@ class MemoryStream {
 // that it can go to the summary and to standard error with the workbook's name.
 class JobPlatform : public ConsolePlatform {
  public:
-  explicit JobPlatform(std::FILE* other) : ConsolePlatform(other) {}
+  explicit JobPlatform(std::FILE* other) : ConsolePlatform(other), other_(other) {}
   void ShowMessage(const std::string& text, MessageIcon /*icon*/) override { message = text; }
+  // A warning goes with the job's other output, to be printed after the workbook's path.
+  void ShowStatus(const std::string& text) override {
+    if (!text.empty()) std::fprintf(other_, "warning: %s\n", text.c_str());
+  }
   std::string message;
+
+ private:
+  std::FILE* other_;
 };
 
 // What one workbook's job came to.

@@ -5,8 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "workbook/open_workbook.h"
 #include "xls/text_encoding.h"
-#include "xls/xls_document.h"
 
 namespace quorvel {
 namespace {
@@ -53,20 +53,19 @@ void WriteCell(std::ostream& out, std::uint32_t row, std::uint32_t column, const
 }  // namespace
 
 int RunCellsCommand(const char* path, std::ostream& out, std::ostream& err) {
-  Kalvex::XlsDocument document;
-  if (!document.Load(path)) {
+  Kalvex::OpenedWorkbook workbook;
+  if (!Kalvex::OpenWorkbook(path, workbook)) {
     err << "Data Error!\n";
     return 1;
   }
-  for (std::uint32_t i = 0; i < document.SheetCount(); ++i) {
-    const Kalvex::SheetGrid& grid = *document.Sheet(i);
+  for (std::uint32_t i = 0; i < workbook.SheetCount(); ++i) {
+    const Kalvex::SheetGrid& grid = *workbook.Sheet(i);
     out << "# sheet " << i << ": " << grid.RowCount() << " x " << grid.ColumnCount() << '\n';
-    for (std::uint32_t row = 0; row < grid.RowCount(); ++row) {
-      for (std::uint32_t column = 0; column < grid.ColumnCount(); ++column) {
-        const Kalvex::CellValue& cell = *grid.CellAt(row, column);
-        if (cell.Kind() != Kalvex::CellKind::Empty) WriteCell(out, row, column, cell);
-      }
-    }
+    // Row, then column order; the work follows the stored cells, not the extent.
+    grid.ForEachStoredCell(
+        [&out](std::uint32_t row, std::uint32_t column, const Kalvex::CellValue& cell) {
+          WriteCell(out, row, column, cell);
+        });
   }
   out.flush();
   return out ? 0 : 1;

@@ -50,14 +50,15 @@ bool ParseBatchOption(const std::vector<std::string>& args, std::size_t& k, Batc
 }  // namespace
 
 const char* CliUsageText() {
-  return "Usage: quorvel-cli COMMAND FILE.xls [OPTIONS]\n"
-         "Analyses a nested mating design read from the first worksheet of an .xls workbook.\n"
+  return "Usage: quorvel-cli COMMAND FILE [OPTIONS]\n"
+         "Analyses a nested mating design read from the first worksheet of a workbook;\n"
+         "FILE is an .xls, .xlsx, .ods, .csv or .tsv file, recognised by its content.\n"
          "\n"
          "Commands:\n"
-         "  import FILE.xls [--output-dir DIR]\n"
+         "  import FILE [--output-dir DIR]\n"
          "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
          "      workbook, or in DIR) and prints it.\n"
-         "  analyze FILE.xls [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
+         "  analyze FILE [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
          "                 [--export PATH]\n"
          "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
          "      layout fits), writes the report result.txt and prints it.\n"
@@ -83,7 +84,7 @@ const char* CliUsageText() {
          "        --export-format F also write each workbook's results.json, .csv or .xlsx\n"
          "        --progress        a line per finished workbook on standard error (the\n"
          "                          default when standard error is a terminal)\n"
-         "  cells FILE.xls\n"
+         "  cells FILE\n"
          "      Lists the decoded cells of every worksheet.\n"
          "\n"
          "Options:\n"
@@ -196,7 +197,7 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
     }
   }
   if (!haveWorkbook) {
-    error = command + " needs a workbook (FILE.xls)";
+    error = command + " needs a workbook (FILE)";
     return std::nullopt;
   }
   if (parsed.batchOptions.workbooks.size() > 1) parsed.batch = true;

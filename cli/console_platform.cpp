@@ -37,6 +37,12 @@ void ConsolePlatform::ShellOpen(const std::string& path) {
   std::fprintf(messages_, "%s\n", path.c_str());
 }
 
+void ConsolePlatform::ShowStatus(const std::string& text) {
+  if (text.empty()) return;
+  std::fprintf(messages_, "quorvel-cli: warning: %s\n", text.c_str());
+  std::fflush(messages_);
+}
+
 std::string ConsolePlatform::ExecutablePath() const {
   char path[PATH_MAX];
   const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);

@@ -32,6 +32,9 @@ class ConsolePlatform : public Platform {
   void StartWorker(std::function<void()> body) override;
   // There is no desktop to ask: the path is printed to standard error.
   void ShellOpen(const std::string& path) override;
+  // A warning goes to standard error as "quorvel-cli: warning: TEXT"; an empty text
+  // writes nothing.
+  void ShowStatus(const std::string& text) override;
   std::string ExecutablePath() const override;
   ViewSize ClientAreaSize() const override { return {}; }
 

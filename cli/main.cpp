@@ -17,13 +17,13 @@ constexpr int kUsageError = 2;
 
 int UsageError(const std::string& error) {
   std::cerr << "quorvel-cli: " << error << "\n"
-            << "usage: quorvel-cli import FILE.xls [--output-dir DIR]\n"
-            << "       quorvel-cli analyze FILE.xls [--model 1|2|3] [--output-dir DIR]\n"
+            << "usage: quorvel-cli import FILE [--output-dir DIR]\n"
+            << "       quorvel-cli analyze FILE [--model 1|2|3] [--output-dir DIR]\n"
             << "                           [--format text|json] [--export PATH]\n"
             << "       quorvel-cli analyze FILE... [--model 1|2|3] [--output-dir DIR] [--jobs N]\n"
             << "                           [--summary PATH] [--export-format json|csv|xlsx]\n"
             << "                           [--progress]\n"
-            << "       quorvel-cli cells FILE.xls\n"
+            << "       quorvel-cli cells FILE\n"
             << "       quorvel-cli --help | --version\n";
   return kUsageError;
 }

@@ -69,6 +69,14 @@ double TraitValue(const CellValue& cell) {
                                           : cell.RealValue();
 }
 
+// A trait cell holds a measurement only when it is a finite number: NaN and the
+// infinities, which some writers store for a missing value, are refused like text. They
+// still count as numbers for the extent of the data region, so that the message points
+// at them instead of the region silently ending before them.
+bool IsMeasurement(const CellValue* cell) {
+  return IsNumber(cell) && std::isfinite(TraitValue(*cell));
+}
+
 }  // namespace
 
 std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& sheet) {
@@ -148,12 +156,23 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
     for (int j = factorCount + 1; j <= cols; ++j) {
       const CellValue* cell =
           grid.CellAt(static_cast<std::uint32_t>(r - 1), static_cast<std::uint32_t>(j - 1));
-      if (!IsNumber(cell)) return TraitCellError(r, j);
+      if (!IsMeasurement(cell)) return TraitCellError(r, j);
       data.traitValues[static_cast<std::size_t>(j - factorCount - 1)][i] = TraitValue(*cell);
     }
   }
   data.observationCount = observations;
   data.traitCount = traits;
+
+  // Columns right of the region that hold numbers above its last row: the rule that the
+  // region ends at the last number drops them for every row, which the caller reports.
+  for (std::uint32_t c = static_cast<std::uint32_t>(cols); c < gridColumns; ++c) {
+    for (std::uint32_t r = 1; r + 1 < static_cast<std::uint32_t>(rows); ++r) {
+      if (IsNumber(grid.CellAt(r, c))) {
+        result.leftOutColumns.push_back({static_cast<int>(c) + 1, HeaderText(grid, c)});
+        break;
+      }
+    }
+  }
 
   // Level tables, sized to the number of distinct codes.
   for (int f = 0; f < factorCount; ++f) {
@@ -165,6 +184,23 @@ std::optional<std::string> ReadDesignSheet(const SheetGrid& grid, DesignSheet& s
 
   sheet = std::move(result);
   return std::nullopt;
+}
+
+std::string LeftOutColumnsWarning(const DesignSheet& sheet) {
+  const std::vector<LeftOutColumn>& left = sheet.leftOutColumns;
+  if (left.empty()) return {};
+  std::string text = left.size() == 1 ? "Trait column " : "Trait columns ";
+  for (std::size_t k = 0; k < left.size(); ++k) {
+    if (k > 0) text += k + 1 == left.size() ? " and " : ", ";
+    const std::string number = "column " + std::to_string(left[k].column);
+    text += left[k].header.empty() ? number : left[k].header + " (" + number + ")";
+  }
+  const std::string lastRow = std::to_string(sheet.rows);
+  text +=
+      " left out for every row: the data region ends at the last number of the sheet (row " +
+      lastRow + ", column " + std::to_string(sheet.cols) + "), and row " + lastRow +
+      (left.size() == 1 ? " has no number in this column." : " has no number in these columns.");
+  return text;
 }
 
 }  // namespace quorvel

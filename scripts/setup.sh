@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config     # compiler and build
   libgtest-dev googletest                          # unit tests
+  libzip-dev libexpat1-dev                         # .xlsx and .ods: zip container, XML parts
+  libxlsxwriter-dev                                # the import benchmark writes its .xlsx with it
   clang libclang-rt-14-dev                         # libFuzzer target of the reader
   qt6-base-dev qt6-qpa-plugins libgl-dev           # desktop program (offscreen platform for tests)
   libx11-dev                                       # lock-key indicators of the status bar

@@ -71,11 +71,16 @@ void CellValue::Clear() {
 SheetGrid::SheetGrid(const XlsDocument* document, std::uint32_t sheetIndex)
     : document_(document), sheetIndex_(sheetIndex) {}
 
+SheetGrid::SheetGrid(std::uint32_t maxRows, std::uint32_t maxColumns)
+    : maxRows_(maxRows), maxColumns_(maxColumns) {}
+
 SheetGrid::SheetGrid(const SheetGrid& other)
     : document_(other.document_),
       sheetIndex_(other.sheetIndex_),
       rowCount_(other.rowCount_),
-      columnCount_(other.columnCount_) {
+      columnCount_(other.columnCount_),
+      maxRows_(other.maxRows_),
+      maxColumns_(other.maxColumns_) {
   pages_.resize(other.pages_.size());
   for (std::size_t p = 0; p < other.pages_.size(); ++p) {
     if (!other.pages_[p]) continue;
@@ -83,10 +88,9 @@ SheetGrid::SheetGrid(const SheetGrid& other)
     for (std::uint32_t r = 0; r < kPageRows; ++r) {
       const Row& from = other.pages_[p]->rows[r];
       Row& to = pages_[p]->rows[r];
-      to.resize(from.size());
-      for (std::size_t k = 0; k < from.size(); ++k) {
-        if (from[k]) to[k] = std::make_unique<Chunk>(*from[k]);
-      }
+      to.reserve(from.size());
+      for (const ChunkSlot& slot : from)
+        to.push_back({slot.index, std::make_unique<Chunk>(*slot.cells)});
     }
   }
 }
@@ -106,8 +110,16 @@ const SheetGrid::Row* SheetGrid::StoredRow(std::uint32_t row) const {
   return stored.empty() ? nullptr : &stored;
 }
 
+const SheetGrid::Chunk* SheetGrid::FindChunk(const Row& row, std::uint32_t index) {
+  // Rows hold a few chunks; most hold one.
+  const auto slot =
+      std::lower_bound(row.begin(), row.end(), index,
+                       [](const ChunkSlot& s, std::uint32_t i) { return s.index < i; });
+  return slot != row.end() && slot->index == index ? slot->cells.get() : nullptr;
+}
+
 CellValue* SheetGrid::CellAt(std::uint32_t row, std::uint32_t column) {
-  if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
+  if (row >= maxRows_ || column >= maxColumns_) return nullptr;
   if (column >= columnCount_) columnCount_ = column + 1;
   if (row >= rowCount_) rowCount_ = row + 1;
 
@@ -115,20 +127,26 @@ CellValue* SheetGrid::CellAt(std::uint32_t row, std::uint32_t column) {
   if (page >= pages_.size()) pages_.resize(page + 1);
   if (!pages_[page]) pages_[page] = std::make_unique<Page>();
   Row& stored = pages_[page]->rows[row % kPageRows];
-  const std::uint32_t chunk = column / kChunkColumns;
-  if (stored.size() <= chunk) stored.resize(chunk + 1);
-  if (!stored[chunk]) stored[chunk] = std::make_unique<Chunk>();
-  return &(*stored[chunk])[column % kChunkColumns];
+  const std::uint32_t index = column / kChunkColumns;
+  // Cells mostly arrive in column order: the new chunk then goes at the end.
+  auto slot = stored.end();
+  if (!stored.empty() && stored.back().index >= index) {
+    slot = std::lower_bound(stored.begin(), stored.end(), index,
+                            [](const ChunkSlot& s, std::uint32_t i) { return s.index < i; });
+  }
+  if (slot == stored.end() || slot->index != index) {
+    slot = stored.insert(slot, ChunkSlot{index, std::make_unique<Chunk>()});
+  }
+  return &(*slot->cells)[column % kChunkColumns];
 }
 
 const CellValue* SheetGrid::CellAt(std::uint32_t row, std::uint32_t column) const {
   static const CellValue kEmptyCell;
-  if (row >= kMaxRows || column >= kMaxColumns) return nullptr;
+  if (row >= maxRows_ || column >= maxColumns_) return nullptr;
   if (row < rowCount_ && column < columnCount_) {
     if (const Row* stored = StoredRow(row)) {
-      const std::uint32_t chunk = column / kChunkColumns;
-      if (chunk < stored->size() && (*stored)[chunk]) {
-        return &(*(*stored)[chunk])[column % kChunkColumns];
+      if (const Chunk* chunk = FindChunk(*stored, column / kChunkColumns)) {
+        return &(*chunk)[column % kChunkColumns];
       }
     }
   }
@@ -137,8 +155,13 @@ const CellValue* SheetGrid::CellAt(std::uint32_t row, std::uint32_t column) cons
 
 void SheetGrid::Reset(std::uint32_t rows, std::uint32_t columns) {
   pages_.clear();
-  rowCount_ = std::min(rows, kMaxRows);
-  columnCount_ = std::min(columns, kMaxColumns);
+  rowCount_ = std::min(rows, maxRows_);
+  columnCount_ = std::min(columns, maxColumns_);
+}
+
+void SheetGrid::Extend(std::uint32_t rows, std::uint32_t columns) {
+  rowCount_ = std::max(rowCount_, std::min(rows, maxRows_));
+  columnCount_ = std::max(columnCount_, std::min(columns, maxColumns_));
 }
 
 std::size_t SheetGrid::StoredRowCount() const {
@@ -154,9 +177,7 @@ std::size_t SheetGrid::StoredCellCount() const {
   std::size_t count = 0;
   for (const auto& page : pages_) {
     if (!page) continue;
-    for (const Row& stored : page->rows) {
-      for (const auto& chunk : stored) count += chunk ? kChunkColumns : 0;
-    }
+    for (const Row& stored : page->rows) count += stored.size() * kChunkColumns;
   }
   return count;
 }

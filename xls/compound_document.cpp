@@ -12,6 +12,36 @@ constexpr std::uint32_t kDirectoryEntrySize = 128;
 
 std::size_t CeilDiv(std::size_t a, std::size_t b) { return (a + b - 1) / b; }
 
+// The upper-case form of one name unit, as the directory compares names: ASCII and the
+// Latin-1 letters (the names a workbook's readers look up are ASCII).
+char16_t UpperUnit(char16_t unit) {
+  if (unit >= u'a' && unit <= u'z') return static_cast<char16_t>(unit - 0x20);
+  if (unit >= 0xE0 && unit <= 0xFE && unit != 0xF7) return static_cast<char16_t>(unit - 0x20);
+  if (unit == 0xFF) return 0x178;
+  return unit;
+}
+
+bool NamesEqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (UpperUnit(a[i]) != UpperUnit(b[i])) return false;
+  }
+  return true;
+}
+
+// The child of storage named name: the first child spelled exactly so, else the first
+// whose name differs only in case. Directory names compare without regard to case (a
+// stream "WORKBOOK" is the stream "Workbook"); the exact spelling wins where both exist.
+DirectoryNode* FindChild(const DirectoryNode& storage, std::u16string_view name) {
+  for (const auto& child : storage.children) {
+    if (child->entry->Name() == name) return child.get();
+  }
+  for (const auto& child : storage.children) {
+    if (NamesEqualIgnoringCase(child->entry->Name(), name)) return child.get();
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -198,30 +228,56 @@ bool CompoundDocument::LoadContainer() {
 
 bool CompoundDocument::LoadFat() {
   const std::uint32_t count = header_.fatSectorCount;
+  // Container sectors present in the file (sector 0 of the file is the header).
+  const std::uint32_t present = file_.SectorCount() - 1;
   // Every FAT sector is a sector of the file, so a larger count is a damaged header.
-  if (count >= file_.SectorCount()) return false;
-  std::vector<std::uint32_t> fatSectors(header_.fatSectors,
-                                        header_.fatSectors + std::min(count, DocumentHeader::kHeaderFatEntries));
+  if (count > present) return false;
+
+  // The FAT and DIFAT sectors are checked before anything is sized by the header's
+  // claims: each must be a sector of the file and be listed once. A repeated sector (a
+  // DIFAT chain that comes round again, or a list that names one sector twice) marks a
+  // damaged header; so the lists below grow only with numbers the file really holds.
+  std::vector<bool> listed(present, false);
+  auto takeSector = [&](std::uint32_t sector) {
+    if (sector >= present || listed[sector]) return false;
+    listed[sector] = true;
+    return true;
+  };
+  std::vector<std::uint32_t> fatSectors;
+  const std::uint32_t inHeader = std::min(count, DocumentHeader::kHeaderFatEntries);
+  for (std::uint32_t k = 0; k < inHeader; ++k) {
+    if (!takeSector(header_.fatSectors[k])) return false;
+    fatSectors.push_back(header_.fatSectors[k]);
+  }
   // Further FAT sector numbers come from the DIFAT chain: each DIFAT sector holds
   // sector-size / 4 - 1 of them and, in its last word, the next DIFAT sector.
   const std::uint32_t perDifat = header_.sectorSize / 4 - 1;
   std::uint32_t difat = header_.firstDifatSector;
   for (std::uint32_t k = 0; k < header_.difatSectorCount && fatSectors.size() < count; ++k) {
-    if (difat >= file_.SectorCount() - 1) return false;
+    if (!takeSector(difat)) return false;
     if (!file_.ReadSector(difat + 1, sectorBuffer_.data())) return false;
     for (std::uint32_t i = 0; i < perDifat && fatSectors.size() < count; ++i) {
-      fatSectors.push_back(Le32(sectorBuffer_.data() + 4 * i));
+      const std::uint32_t sector = Le32(sectorBuffer_.data() + 4 * i);
+      if (!takeSector(sector)) return false;
+      fatSectors.push_back(sector);
     }
     difat = Le32(sectorBuffer_.data() + 4 * perDifat);
   }
   if (fatSectors.size() < count) return false;
 
+  // Only entries of sectors the file holds are kept: a link to any other sector cannot be
+  // read, and chains through it fail either way. The table is thus at most four bytes per
+  // sector of the file, however many FAT sectors the header claims.
   const std::uint32_t perSector = header_.sectorSize / 4;
-  fat_.assign(static_cast<std::size_t>(count) * perSector, kFreeSector);
-  for (std::size_t k = 0; k < fatSectors.size(); ++k) {
-    if (fatSectors[k] >= file_.SectorCount() - 1) return false;
+  const std::size_t entries =
+      std::min<std::size_t>(static_cast<std::size_t>(count) * perSector, present);
+  fat_.assign(entries, kFreeSector);
+  for (std::size_t k = 0; k < fatSectors.size() && k * perSector < entries; ++k) {
     if (!file_.ReadSector(fatSectors[k] + 1, sectorBuffer_.data())) return false;
-    for (std::uint32_t i = 0; i < perSector; ++i) fat_[k * perSector + i] = Le32(sectorBuffer_.data() + 4 * i);
+    const std::size_t used = std::min<std::size_t>(perSector, entries - k * perSector);
+    for (std::size_t i = 0; i < used; ++i) {
+      fat_[k * perSector + i] = Le32(sectorBuffer_.data() + 4 * i);
+    }
   }
   return true;
 }
@@ -337,13 +393,7 @@ int CompoundDocument::WalkStorage(std::u16string_view storagePath) {
     const std::u16string_view component = storagePath.substr(0, cut);
     storagePath = cut == std::u16string_view::npos ? std::u16string_view() : storagePath.substr(cut + 1);
     if (component.empty()) continue;
-    DirectoryNode* found = nullptr;
-    for (const auto& child : current_->children) {
-      if (child->entry->Name() == component) {
-        found = child.get();
-        break;
-      }
-    }
+    DirectoryNode* found = FindChild(*current_, component);
     if (found == nullptr) return kStorageMissing;
     current_ = found;
   }
@@ -360,12 +410,7 @@ const DirectoryEntry* CompoundDocument::FindEntry(std::u16string_view path) {
   const bool storageFound =
       cut == std::u16string_view::npos || cut == 0 || WalkStorage(path.substr(0, cut)) == kStreamRead;
   if (storageFound && current_->entry->child != kNoEntry) {
-    for (const auto& child : current_->children) {
-      if (child->entry->Name() == name) {
-        result = child->entry;
-        break;
-      }
-    }
+    if (const DirectoryNode* found = FindChild(*current_, name)) result = found->entry;
   }
   current_ = savedStorages_.back();
   savedStorages_.pop_back();

@@ -152,8 +152,9 @@ class CompoundDocument {
   void Close();
   bool IsOpen() const { return file_.IsOpen(); }
 
-  // Empties buffer, finds the stream at path (backslash-separated, case-sensitive) and
-  // fills buffer with it. kStreamRead, kStreamNotFound, or kStreamDamaged (buffer empty).
+  // Empties buffer, finds the stream at path (backslash-separated; names compare without
+  // regard to case, an exact spelling first) and fills buffer with it. kStreamRead,
+  // kStreamNotFound, or kStreamDamaged (buffer empty).
   int ReadStream(std::u16string_view path, std::vector<std::uint8_t>& buffer);
   // The size of the entry at path; a single backslash names the root entry.
   int StreamSize(std::u16string_view path, std::uint32_t& size);

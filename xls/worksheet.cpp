@@ -98,6 +98,15 @@ void CellBlock::LabelSST::Decode(const RecordData& data) {
   stringIndex = r.U32();
 }
 
+void CellBlock::Label::Decode(const RecordData& data) {
+  FieldReader r(data.data);
+  DecodeCell(r);
+  complete = false;
+  if (data.data.size() < 9) return;  // row, column, XF and the string's count and flags
+  std::size_t position = 6;
+  complete = text.Read(data, position);
+}
+
 void CellBlock::MulBlank::Decode(const RecordData& data) {
   FieldReader r(data.data);
   row = r.U16();
@@ -237,6 +246,8 @@ bool CellBlock::IsCellRecord(std::uint16_t code) {
     case MulRK::kId:
     case MulBlank::kId:
     case LabelSST::kId:
+    case Label::kId:
+    case Label::kRStringId:
     case Blank::kId:
     case Number::kId:
     case BoolErr::kId:
@@ -255,6 +266,9 @@ std::uint32_t CellBlock::Read(ByteSpan bytes) {
       return member.emplace<BoolErr>().Read(bytes);
     case LabelSST::kId:
       return member.emplace<LabelSST>().Read(bytes);
+    case Label::kId:
+    case Label::kRStringId:
+      return member.emplace<Label>().Read(bytes);
     case MulBlank::kId:
       return member.emplace<MulBlank>().Read(bytes);
     case MulRK::kId:
@@ -322,7 +336,7 @@ std::size_t RowBlock::Read(ByteSpan stream, std::size_t position) {
   std::size_t cellCount = 0;
   for (std::size_t p = position; p <= stream.size() && stream.size() - p >= 4;) {
     const std::uint16_t code = Le16(stream.data() + p);
-    if (code == DBCell::kId || code == RecordId::kEof) break;
+    if (code == DBCell::kId || code == RecordId::kEof || code == RecordId::kBof) break;
     if (CellBlock::IsCellRecord(code)) ++cellCount;
     p += 4 + Le16(stream.data() + p + 2);
   }
@@ -336,8 +350,9 @@ std::size_t RowBlock::Read(ByteSpan stream, std::size_t position) {
       break;
     }
     // Writers that put no DBCELL records end the block at the worksheet's EOF, which the
-    // worksheet walk then takes.
-    if (code == RecordId::kEof) break;
+    // worksheet walk then takes, or at the BOF of a substream (a chart) that the worksheet
+    // embeds after its cells: that substream's records are not the sheet's cells.
+    if (code == RecordId::kEof || code == RecordId::kBof) break;
     std::uint32_t consumed = 0;
     if (CellBlock::IsCellRecord(code)) {
       consumed = cells.emplace_back().Read(here);
@@ -356,7 +371,9 @@ std::size_t RowBlock::Read(ByteSpan stream, std::size_t position) {
 
 std::size_t Worksheet::CellTable::Read(ByteSpan stream, std::size_t position) {
   const std::size_t start = position;
-  while (PeekRecordCode(stream.subspan(position)) == RowBlock::Row::kId) {
+  for (;;) {
+    const std::uint16_t code = PeekRecordCode(stream.subspan(position));
+    if (code != RowBlock::Row::kId && !CellBlock::IsCellRecord(code)) break;
     const std::size_t consumed = rowBlocks.emplace_back().Read(stream, position);
     if (consumed == 0) {
       rowBlocks.pop_back();
@@ -369,6 +386,7 @@ std::size_t Worksheet::CellTable::Read(ByteSpan stream, std::size_t position) {
 
 std::size_t Worksheet::Read(ByteSpan stream, std::size_t position) {
   const std::size_t start = position;
+  bool embedded = false;  // inside a substream (a chart) that the worksheet holds
   while (position < stream.size()) {
     const ByteSpan here = stream.subspan(position);
     const std::uint16_t code = PeekRecordCode(here);
@@ -379,6 +397,7 @@ std::size_t Worksheet::Read(ByteSpan stream, std::size_t position) {
     std::size_t consumed = 0;
     switch (code) {
       case RecordId::kBof:
+        embedded = position != start;
         consumed = bof.Read(here);
         break;
       case Index::kId:
@@ -394,7 +413,10 @@ std::size_t Worksheet::Read(ByteSpan stream, std::size_t position) {
         consumed = cellTable.Read(stream, position);
         break;
       default:
-        consumed = Record().Read(here);
+        // A cell record before any ROW record, or between the row blocks, starts a block
+        // of its own.
+        consumed = !embedded && CellBlock::IsCellRecord(code) ? cellTable.Read(stream, position)
+                                                              : Record().Read(here);
         break;
     }
     if (consumed == 0) break;  // the record runs past the stream
@@ -446,6 +468,16 @@ void ForEachWrittenCell(const Worksheet& sheet, const Workbook::SharedStringTabl
         if (boolErr->Complete() && boolErr->isError == 0) {
           const std::int32_t value = static_cast<std::int8_t>(boolErr->value);
           visit(boolErr->row, boolErr->column, [value](CellValue& c) { c.SetInteger(value); });
+        }
+      } else if (const auto* inlineLabel = std::get_if<CellBlock::Label>(&cell.member)) {
+        if (inlineLabel->Complete()) {
+          const RichString& text = inlineLabel->text;
+          visit(inlineLabel->row, inlineLabel->column, [&text](CellValue& c) {
+            if (text.IsWide())
+              c.SetWideText(text.wideText.c_str());
+            else
+              c.SetText(text.narrowText.c_str());
+          });
         }
       } else if (const auto* label = std::get_if<CellBlock::LabelSST>(&cell.member)) {
         if (label->Complete() && label->stringIndex < stringCount) {

@@ -143,6 +143,22 @@ class Worksheet {
           void Decode(const RecordData& data) override;
         };
 
+        // A text cell whose string is held in the record itself (LABEL, written by older
+        // and non-Excel writers; RSTRING, the same with formatting runs after the string).
+        class Label : public CellRecord {
+         public:
+          static constexpr std::uint16_t kId = 0x0204;
+          static constexpr std::uint16_t kRStringId = 0x00D6;
+          Label() : CellRecord(kId) {}
+          bool Complete() const { return complete; }
+
+          RichString text;
+          bool complete = false;  // the fixed fields and the whole string were in the data
+
+         protected:
+          void Decode(const RecordData& data) override;
+        };
+
         // A run of blank cells in one row.
         class MulBlank : public Record {
          public:
@@ -287,7 +303,8 @@ class Worksheet {
           void Decode(const RecordData& data) override;
         };
 
-        using Member = std::variant<Blank, BoolErr, LabelSST, MulBlank, MulRK, Number, RK, std::unique_ptr<Formula>>;
+        using Member = std::variant<Blank, BoolErr, LabelSST, Label, MulBlank, MulRK, Number, RK,
+                                    std::unique_ptr<Formula>>;
 
         static bool IsCellRecord(std::uint16_t code);
         // Decodes the cell record at bytes[0] into the member its id names. Returns the
@@ -314,8 +331,9 @@ class Worksheet {
       };
 
       // Decodes one row block from stream[position] up to and including its DBCELL. A
-      // block without DBCELL ends before the EOF that closes the worksheet (or at the end
-      // of the stream) and keeps its cells. Returns the bytes consumed.
+      // block without DBCELL ends before the EOF that closes the worksheet, before the BOF
+      // of a substream embedded in the worksheet, or at the end of the stream, and keeps its
+      // cells. Returns the bytes consumed.
       std::size_t Read(ByteSpan stream, std::size_t position);
 
       std::vector<Row> rows;
@@ -323,7 +341,9 @@ class Worksheet {
       DBCell dbCell;
     };
 
-    // Decodes consecutive row blocks while the record at the position is a ROW.
+    // Decodes consecutive row blocks while the record at the position is a ROW or a cell
+    // record (some writers put cells outside any ROW/DBCELL row block; such a block runs
+    // to the next DBCELL or to the worksheet's EOF).
     std::size_t Read(ByteSpan stream, std::size_t position);
 
     std::vector<RowBlock> rowBlocks;
@@ -333,7 +353,9 @@ class Worksheet {
 
   // Decodes the worksheet substream whose BOF is at stream[position], up to and including
   // its EOF. Returns the bytes consumed; a record running past the stream ends the walk
-  // with what was decoded so far.
+  // with what was decoded so far. Cell records are read wherever they stand in the
+  // worksheet's own records, inside row blocks or not; those of a substream embedded in
+  // the worksheet (a chart's data) are passed over.
   std::size_t Read(ByteSpan stream, std::size_t position);
 
   // Sizes grid from DIMENSIONS, grown to hold every cell a record writes, and writes the

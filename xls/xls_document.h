@@ -27,7 +27,8 @@ class XlsDocument {
 
   // Loads the workbook at path (bytes as the operating system takes them). False when the
   // file cannot be opened as a compound document (the previous content is kept), or when
-  // it has no readable, non-empty stream "Workbook" (no worksheets remain). The file is
+  // it has no readable, non-empty stream "Workbook", spelled in any case (no worksheets
+  // remain). A BIFF5 workbook, whose stream is "Book", is refused so. The file is
   // opened read-only; after a successful load it stays open until the next Load or the
   // document's end, and every failure closes it.
   bool Load(const char* path);

@@ -5,7 +5,7 @@
 
 #include "import/data_echo.h"
 #include "import/read_design_sheet.h"
-#include "xls/xls_document.h"
+#include "workbook/open_workbook.h"
 
 namespace quorvel {
 
@@ -13,8 +13,8 @@ void ImportDataSheet(AppState& state, std::shared_ptr<const DesignData>& designD
                      Platform& platform) {
   FileDialogSpec spec;
   spec.filter = kOpenFilter;
-  spec.defaultExtension = "xls";
-  spec.initialFileName = "*.xls";
+  spec.defaultExtension = "";
+  spec.initialFileName = "*.xls;*.xlsx;*.ods;*.csv;*.tsv";
   spec.startFolder = state.dialogFolder;
   spec.hideReadOnly = true;
   const std::optional<ChosenFile> chosen = platform.ChooseOpenFile(spec);
@@ -42,9 +42,9 @@ bool ImportWorkbook(AppState& state, std::shared_ptr<const DesignData>& designDa
   auto sheet = std::make_unique<DesignSheet>();
   {
     // The workbook lives only while its first worksheet is validated.
-    Kalvex::XlsDocument document;
-    document.Load(workbookPath.c_str());
-    const Kalvex::SheetGrid* grid = document.SheetCount() < 1 ? nullptr : document.Sheet(0);
+    Kalvex::OpenedWorkbook workbook;
+    Kalvex::OpenWorkbook(workbookPath.c_str(), workbook, Kalvex::SheetSelection::FirstOnly);
+    const Kalvex::SheetGrid* grid = workbook.SheetCount() < 1 ? nullptr : workbook.Sheet(0);
     if (grid == nullptr) {
       platform.ShowMessage(kMsgDataError, MessageIcon::Warning);
       return false;
@@ -65,6 +65,8 @@ bool ImportWorkbook(AppState& state, std::shared_ptr<const DesignData>& designDa
   platform.SetScrollSize(120 * sheet->cols + 340, 20 * sheet->rows + 400);
   state.displayMode.store(DisplayMode::Echo);
   platform.InvalidateView();
+  // Columns the extent rule dropped are named; a clean sheet clears an earlier warning.
+  platform.ShowStatus(LeftOutColumnsWarning(*sheet));
   return true;
 }
 

@@ -16,7 +16,11 @@ inline constexpr const char* kMsgFileCannotBeOpened = "File cannot be opened!";
 // Shown when the echo cannot be written: the file's path, then this text.
 inline constexpr const char* kMsgEchoNotCreatedSuffix = " cannot be created!";
 
-inline constexpr const char* kOpenFilter = "Excel files(*.xls)|*.xls|All files(*.*)|*.*||";
+inline constexpr const char* kOpenFilter =
+    "Workbooks(*.xls;*.xlsx;*.ods;*.csv;*.tsv)|*.xls;*.xlsx;*.ods;*.csv;*.tsv|"
+    "Excel 97-2003 workbooks(*.xls)|*.xls|Excel workbooks(*.xlsx)|*.xlsx|"
+    "OpenDocument spreadsheets(*.ods)|*.ods|Text files(*.csv;*.tsv)|*.csv;*.tsv|"
+    "All files(*.*)|*.*||";
 inline constexpr const char* kEchoFileName = "tmp.txt";
 
 // The Open command. Asks for a workbook starting in state.dialogFolder, sets dataFileName
@@ -28,7 +32,8 @@ void ImportDataSheet(AppState& state, std::shared_ptr<const DesignData>& designD
 
 // The import of a workbook already chosen: loads `workbookPath`, validates its first
 // worksheet, writes the echo to state.dataFolder + "tmp.txt", sets the scroll size to
-// 120 x cols + 340 by 20 x rows + 400, DisplayMode Echo, and invalidates the view.
+// 120 x cols + 340 by 20 x rows + 400, DisplayMode Echo, and invalidates the view; then
+// passes the platform the warning about columns the data region left out (empty if none).
 // state.dataFolder and dataFileName are the caller's. On failure shows the message
 // (warning icon), leaves designData, DisplayMode and the scroll size as they were and
 // returns false.

@@ -26,13 +26,16 @@ constexpr CommandId kRunGuardedCommands[] = {CommandId::FileOpen, CommandId::Fil
 }  // namespace
 
 CMainFrame::CMainFrame(CQuorvelDoc* document, QWidget* parent)
-    : QMainWindow(parent), view_(new CQuorvelView(document, this)) {
+    : QMainWindow(parent),
+      view_(new CQuorvelView(document, this)),
+      idleText_(QLatin1String(kIdleText)) {
   setWindowTitle(QStringLiteral("%1 - %2").arg(QLatin1String(kDefaultDocName), QLatin1String(kAppName)));
   setCentralWidget(view_);
   CreateMenus();
   CreateToolBar();
   CreateStatusBar();
   connect(view_, &CQuorvelView::runStateChanged, this, [this](bool running) { EnableRunCommands(!running); });
+  connect(view_, &CQuorvelView::statusWarning, this, &CMainFrame::ShowWarning);
   qApp->installEventFilter(this);
   view_->setFocus();
 }
@@ -81,7 +84,7 @@ void CMainFrame::CreateMenus() {
   help->addAction(manual);
   help->addAction(about);
   for (QMenu* menu : {file, analysis, help}) {
-    connect(menu, &QMenu::aboutToHide, this, [this] { messagePane_->setText(QLatin1String(kIdleText)); });
+    connect(menu, &QMenu::aboutToHide, this, [this] { messagePane_->setText(idleText_); });
   }
 
   connect(open, &QAction::triggered, view_, &CQuorvelView::OnFileOpen);
@@ -128,7 +131,7 @@ void CMainFrame::CreateToolBar() {
 }
 
 void CMainFrame::CreateStatusBar() {
-  messagePane_ = new QLabel(QLatin1String(kIdleText), this);
+  messagePane_ = new QLabel(idleText_, this);
   messagePane_->setObjectName(QStringLiteral("messagePane"));
   statusBar()->addWidget(messagePane_, 1);
   // Each indicator keeps the width of its text and shows the text only while its lock is on.
@@ -158,7 +161,7 @@ void CMainFrame::UpdateKeyIndicators() {
 }
 
 // A highlighted menu entry shows its prompt, blank when it has none; with no menu open the
-// message pane reads "Ready".
+// message pane reads "Ready", or the warning shown last.
 void CMainFrame::ShowPrompt(const QString& prompt) {
   if (!prompt.isEmpty()) {
     messagePane_->setText(prompt);
@@ -166,7 +169,13 @@ void CMainFrame::ShowPrompt(const QString& prompt) {
   }
   auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
   const bool entryHighlighted = menu != nullptr && menu->isVisible() && menu->activeAction() != nullptr;
-  messagePane_->setText(entryHighlighted ? QString() : QLatin1String(kIdleText));
+  messagePane_->setText(entryHighlighted ? QString() : idleText_);
+}
+
+void CMainFrame::ShowWarning(const QString& text) {
+  idleText_ = text.isEmpty() ? QLatin1String(kIdleText) : text;
+  messagePane_->setToolTip(text);
+  messagePane_->setText(idleText_);
 }
 
 bool CMainFrame::event(QEvent* event) {

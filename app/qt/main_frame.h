@@ -37,6 +37,10 @@ class CMainFrame : public QMainWindow {
   void EnableRunCommands(bool enabled);
   // Shows the lock keys' states in the indicator panes.
   void UpdateKeyIndicators();
+  // Shows a warning in the message pane in place of "Ready" (menu prompts still pass over
+  // it) until the next one; the full text is also the pane's tooltip. An empty text
+  // brings "Ready" back.
+  void ShowWarning(const QString& text);
 
  protected:
   bool event(QEvent* event) override;
@@ -54,6 +58,7 @@ class CMainFrame : public QMainWindow {
   std::map<CommandId, QAction*> actions_;
   QToolBar* toolBar_ = nullptr;
   QLabel* messagePane_ = nullptr;
+  QString idleText_;  // what the message pane shows while no menu entry is highlighted
   QList<QLabel*> indicators_;
 };
 

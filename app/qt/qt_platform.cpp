@@ -126,4 +126,8 @@ ViewSize QtPlatform::ClientAreaSize() const {
 
 void QtPlatform::RunStateChanged(bool running) { emit view_.runStateChanged(running); }
 
+void QtPlatform::ShowStatus(const std::string& text) {
+  emit view_.statusWarning(QString::fromUtf8(text));
+}
+
 }  // namespace quorvel

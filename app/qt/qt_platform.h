@@ -42,6 +42,7 @@ class QtPlatform final : public Platform {
   std::string ExecutablePath() const override;
   ViewSize ClientAreaSize() const override;
   void RunStateChanged(bool running) override;
+  void ShowStatus(const std::string& text) override;
 
   // Joins every worker started so far; the caller's state must outlive them until then.
   void JoinWorkers();

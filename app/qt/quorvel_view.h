@@ -40,6 +40,8 @@ class CQuorvelView : public QAbstractScrollArea {
  signals:
   // A run started (true) or handed over (false).
   void runStateChanged(bool running);
+  // A warning about the last command for the status bar; empty clears it.
+  void statusWarning(const QString& text);
 
  public slots:
   // Start-up of the view, again for every new document.

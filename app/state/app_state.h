@@ -38,11 +38,13 @@ struct AppState {
 };
 
 // The current calendar time in seconds; SOURCE_DATE_EPOCH, when set to a number, takes
-// the place of the clock so that reports can be reproduced.
+// the place of the clock so that reports can be reproduced. Either is clamped to the
+// times whose year ctime() can print (1000 to 9999 in any time zone).
 std::int64_t CurrentCalendarTime();
 
 // The 24 characters of the C library's ctime() text for t (local time), without its
-// line feed, e.g. "Thu Jan  1 00:00:00 1970".
+// line feed, e.g. "Thu Jan  1 00:00:00 1970". A t outside the printable years is
+// clamped to them.
 std::string CtimeText(std::int64_t t);
 
 }  // namespace quorvel

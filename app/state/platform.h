@@ -57,6 +57,10 @@ class Platform {
   // A run started (true) or handed over (false): the desktop program greys the commands
   // that must wait for the run's end.
   virtual void RunStateChanged(bool running) { (void)running; }
+  // A warning about the last command that needs no answer, such as data a rule left out:
+  // the desktop program shows it in its status bar until the next one, the command-line
+  // program on standard error. An empty text clears the one shown.
+  virtual void ShowStatus(const std::string& text) { (void)text; }
 };
 
 }  // namespace quorvel

@@ -113,6 +113,19 @@ TEST_F(CliTest, ImportWritesAndPrintsTheEchoByteForByte) {
             ReadBytes(fs::path(QUORVEL_GOLDEN_DIR) / "echo" / "codes_large.tmp.txt"));
 }
 
+// A sheet whose last row lacks its last trait is accepted without that trait; standard
+// error says which column was left out, and the import succeeds.
+TEST_F(CliTest, ColumnsLeftOutOfTheDataAreNamedOnStandardError) {
+  const Result r = Run({"import", Xls("last_trait_missing.lo.xls"), "--output-dir", Out()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err,
+            "quorvel-cli: warning: Trait column Trait3 (column 5) left out for every row: the data "
+            "region ends at the last number of the sheet (row 25, column 4), and row 25 has no "
+            "number in this column.\n");
+  EXPECT_NE(r.out.find("Trait2"), std::string::npos);
+  EXPECT_EQ(r.out.find("Trait3"), std::string::npos);
+}
+
 TEST_F(CliTest, EveryRefusedSheetGivesItsMessageAndWritesNothing) {
   const std::vector<std::pair<std::string, std::string>> cases{
       {"hdr_block_lowercase.lo.xls", " Data Error With Factor Names!\n"},

@@ -1,5 +1,6 @@
 // Runs the fuzz entry point once on each file named on the command line (folders are read
-// file by file, notes and CSV sources left out), so that saved fuzzer inputs replay in ordinary builds and under sanitizers.
+// file by file, notes left out), so that saved fuzzer inputs replay in ordinary builds and
+// under sanitizers.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path path(argv[i]);
     if (std::filesystem::is_directory(path)) {
       for (const auto& entry : std::filesystem::directory_iterator(path)) {
-        if (entry.is_regular_file() && entry.path().extension() != ".md" && entry.path().extension() != ".csv") {
+        if (entry.is_regular_file() && entry.path().extension() != ".md") {
           Replay(entry.path());
           ++count;
         }

@@ -157,6 +157,7 @@ class MainWindowTest : public QObject {
   void aboutBox();
   void recentFileListKeepsItsEntries();
   void dialogFiltersInQtForm();
+  void leftOutColumnsWarnInTheStatusBar();
 };
 
 void MainWindowTest::initTestCase() {
@@ -305,8 +306,11 @@ void MainWindowTest::openModel3HandOffAndPaint() {
 
   const DialogSeen open = TriggerAndChooseFile(Command(CommandId::FileOpen), workbook);
   QCOMPARE(open.mode, QFileDialog::AcceptOpen);
-  QCOMPARE(open.nameFilters, QStringList({"Excel files (*.xls)", "All files (*)"}));
-  QCOMPARE(open.defaultSuffix, QStringLiteral("xls"));
+  QCOMPARE(open.nameFilters,
+           QStringList({"Workbooks (*.xls *.xlsx *.ods *.csv *.tsv)", "Excel 97-2003 workbooks (*.xls)",
+                        "Excel workbooks (*.xlsx)", "OpenDocument spreadsheets (*.ods)", "Text files (*.csv *.tsv)",
+                        "All files (*)"}));
+  QCOMPARE(open.defaultSuffix, QString());
   QCOMPARE(open.directory, QCoreApplication::applicationDirPath());
   AppState& state = TheSession().state;
   QCOMPARE(state.displayMode.load(), DisplayMode::Echo);
@@ -505,6 +509,37 @@ void MainWindowTest::dialogFiltersInQtForm() {
   QCOMPARE(NameFiltersFromDialogFilter("Books(*.xls;*.xlt)|*.xls;*.xlt|Texts|*.txt||ignored|*.x"),
            QStringList({"Books (*.xls *.xlt)", "Texts (*.txt)"}));
   QCOMPARE(NameFiltersFromDialogFilter(""), QStringList());
+}
+
+// A sheet whose last row lacks its last trait loses that trait for every row: the message
+// pane says so in place of "Ready" (menu prompts still pass over it) until a clean sheet
+// is opened.
+void MainWindowTest::leftOutColumnsWarnInTheStatusBar() {
+  const QString partial = folder_.filePath(QStringLiteral("last_trait_missing.xls"));
+  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_TEST_DATA "/xls/fixtures/last_trait_missing.lo.xls"),
+                      partial));
+  const QString warning = QStringLiteral(
+      "Trait column Trait3 (column 5) left out for every row: the data region ends at the last "
+      "number of "
+      "the sheet (row 25, column 4), and row 25 has no number in this column.");
+  TriggerAndChooseFile(Command(CommandId::FileOpen), partial);
+  QCOMPARE(TheSession().state.displayMode.load(), DisplayMode::Echo);
+  QCOMPARE(frame_->MessagePane()->text(), warning);
+  QCOMPARE(frame_->MessagePane()->toolTip(), warning);
+
+  QMenu* file = frame_->menuBar()->actions().constFirst()->menu();
+  file->popup(frame_->mapToGlobal(QPoint(40, 40)));
+  QTRY_VERIFY(file->isVisible());
+  file->setActiveAction(Command(CommandId::FileOpen));
+  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Open an existing document"));
+  file->hide();
+  QCOMPARE(frame_->MessagePane()->text(), warning);
+
+  const QString clean = folder_.filePath(QStringLiteral("clean.xls"));
+  QVERIFY(QFile::copy(QStringLiteral(QUORVEL_EXAMPLES "/nested_design.xls"), clean));
+  TriggerAndChooseFile(Command(CommandId::FileOpen), clean);
+  QCOMPARE(frame_->MessagePane()->text(), QStringLiteral("Ready"));
+  QCOMPARE(frame_->MessagePane()->toolTip(), QString());
 }
 
 }  // namespace quorvel

@@ -7,6 +7,12 @@ cmake_minimum_required(VERSION 3.25)
 # Each folder and the folders it may include (its own included), lowest layer first.
 set(layers
   "xls:xls"
+  "cellvalues:cellvalues"
+  "archive:archive,xls"
+  "xlsx:xlsx,archive,xls,cellvalues"
+  "ods:ods,archive,xls,cellvalues"
+  "csv:csv,xls,cellvalues"
+  "workbook:workbook,xls,archive,xlsx,ods,csv"
   "numeric:numeric"
   "io:io"
   "app/state:app/state"
@@ -14,9 +20,9 @@ set(layers
   "analysis:analysis,import,numeric"
   "report:report,analysis,import,numeric"
   "export:export,analysis,import,numeric,io"
-  "app/commands:app/commands,app/state,import,analysis,report,export,io,xls,numeric"
-  "cli:cli,app/commands,app/state,import,analysis,report,export,io,xls,numeric"
-  "app/qt:app/qt,app/commands,app/state,import,analysis,report,export,io,xls,numeric")
+  "app/commands:app/commands,app/state,import,analysis,report,export,io,workbook,xls,numeric"
+  "cli:cli,app/commands,app/state,import,analysis,report,export,io,workbook,xls,numeric"
+  "app/qt:app/qt,app/commands,app/state,import,analysis,report,export,io,workbook,xls,numeric")
 # Folders of the tree that hold no program code.
 set(ignored tests bench docs examples scripts cmake build .git .cache out)
 

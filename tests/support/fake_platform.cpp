@@ -97,4 +97,9 @@ void FakePlatform::RunStateChanged(bool running) {
   calls.push_back(std::string("RunStateChanged(") + (running ? "true" : "false") + ")");
 }
 
+void FakePlatform::ShowStatus(const std::string& text) {
+  calls.push_back("ShowStatus(" + text + ")");
+  statusTexts.push_back(text);
+}
+
 }  // namespace quorvel

@@ -16,7 +16,8 @@ namespace quorvel {
 class FakePlatform : public Platform {
  public:
   // Every call in order, e.g. "ShowMessage(Warning): Data Error!", "StartTimer(1, 200)",
-  // "SetScrollSize(820, 620)", "InvalidateView", "StartWorker", "ShellOpen(/x/Manual.pdf)".
+  // "SetScrollSize(820, 620)", "InvalidateView", "StartWorker", "ShellOpen(/x/Manual.pdf)",
+  // "ShowStatus(text)".
   std::vector<std::string> calls;
 
   // Answers of the next dialogs; an empty queue answers "cancelled".
@@ -26,6 +27,7 @@ class FakePlatform : public Platform {
   std::vector<FileDialogSpec> saveSpecs;
 
   std::vector<std::string> messages;  // texts of the message boxes, in order
+  std::vector<std::string> statusTexts;  // texts passed to ShowStatus, in order
   std::set<int> runningTimers;
   int scrollWidth = -1;  // last scroll size set; -1 before any
   int scrollHeight = -1;
@@ -57,6 +59,7 @@ class FakePlatform : public Platform {
   std::string ExecutablePath() const override;
   ViewSize ClientAreaSize() const override;
   void RunStateChanged(bool running) override;
+  void ShowStatus(const std::string& text) override;
 };
 
 }  // namespace quorvel

@@ -158,6 +158,22 @@ std::string DescribeDifferences(const std::vector<ReportDifference>& differences
   return out.str();
 }
 
+KnownDifferences KnownDifferencesOf(const std::string& goldenDir, const std::string& dataSet) {
+  KnownDifferences known;
+  std::ifstream in(goldenDir + "/known_differences.tsv");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    const std::size_t a = line.find('\t');
+    const std::size_t b = line.find('\t', a + 1);
+    const std::size_t c = line.find('\t', b + 1);
+    if (c == std::string::npos || line.substr(0, a) != dataSet) continue;
+    known.lines.push_back(std::stoi(line.substr(a + 1, b - a - 1)));
+    known.numbers.push_back(line.substr(b + 1, c - b - 1));
+  }
+  return known;
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream text;

@@ -31,6 +31,15 @@ std::vector<ReportDifference> CompareReports(const std::string& actual, const st
 std::string DescribeDifferences(const std::vector<ReportDifference>& differences,
                                 std::size_t limit = 10);
 
+// The places where the program knowingly prints another value than an independent report
+// of a data set, from tests/golden/known_differences.tsv: the report lines, for
+// CompareOptions::layoutOnlyLines, and the names check_exports.py gives their numbers.
+struct KnownDifferences {
+  std::vector<int> lines;
+  std::vector<std::string> numbers;
+};
+KnownDifferences KnownDifferencesOf(const std::string& goldenDir, const std::string& dataSet);
+
 std::string ReadFile(const std::string& path);
 
 }  // namespace quorvel::testing

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -178,6 +179,23 @@ TEST(ReadDesignSheet, RegionEndsAtTheLastNumber) {
   EXPECT_EQ(sheet.data.traitCount, 2);
   EXPECT_EQ(sheet.cols, 4);
   EXPECT_EQ(sheet.traitNames.size(), 2u);
+  ASSERT_EQ(sheet.leftOutColumns.size(), 1u);
+  EXPECT_EQ(sheet.leftOutColumns[0].column, 5);
+  EXPECT_EQ(LeftOutColumnsWarning(sheet),
+            "Trait column Trait3 (column 5) left out for every row: the data region ends at the "
+            "last number of the sheet (row 9, column 4), and row 9 has no number in this column.");
+
+  // Several columns, one without a narrow-text header and one filled in a single row only;
+  // an empty column between them holds nothing to lose.
+  lines = Sheet("Male,Female,Trait1,Trait2,Trait3,,u:Trait5,Trait6", 2, 3, 8);
+  for (std::size_t r = 1; r < lines.size(); ++r) lines[r] += r == 4 ? ",,7,8" : ",,7,";
+  lines.back() = "1,1,1.5";
+  ASSERT_EQ(Validate(lines, sheet), std::nullopt);
+  EXPECT_EQ(sheet.cols, 3);
+  EXPECT_EQ(LeftOutColumnsWarning(sheet),
+            "Trait columns Trait2 (column 4), Trait3 (column 5), column 7 and Trait6 (column 8) "
+            "left out for every row: the data region ends at the last number of the sheet (row 9, "
+            "column 3), and row 9 has no number in these columns.");
 
   // Text notes below the data and to its right, with no number in them, are ignored.
   lines = Sheet("Male,Female,Trait1,Trait2", 2, 2, 8);
@@ -187,6 +205,8 @@ TEST(ReadDesignSheet, RegionEndsAtTheLastNumber) {
   EXPECT_EQ(sheet.rows, 9);
   EXPECT_EQ(sheet.cols, 4);
   EXPECT_EQ(sheet.data.observationCount, 8);
+  EXPECT_TRUE(sheet.leftOutColumns.empty());
+  EXPECT_EQ(LeftOutColumnsWarning(sheet), "");
 }
 
 TEST(ReadDesignSheet, CellMessages) {
@@ -217,6 +237,38 @@ TEST(ReadDesignSheet, CellMessages) {
   EXPECT_EQ(Message(lines), "Data Error!\nRow 3 Col 3 ");
   lines[2] = "x,2,x";
   EXPECT_EQ(Message(lines), "Data Error!\n At Row 3 Col 1 ");
+}
+
+// NaN and the infinities are numbers to the reader but no measurement: each is refused
+// at its cell with the message of a text cell, also as the very last cell of the sheet.
+TEST(ReadDesignSheet, NanAndInfinityAreNotNumbers) {
+  const double quietNan = std::numeric_limits<double>::quiet_NaN();
+  const double infinity = std::numeric_limits<double>::infinity();
+  const std::vector<std::string> lines = Sheet("Block,Male,Female,Trait1,Trait2", 3, 2, 6);
+  struct Case {
+    std::uint32_t row, column;  // 0-based
+    double value;
+    const char* message;
+  } cases[] = {
+      {2, 3, quietNan, "Data Error!\nRow 3 Col 4 "},
+      {4, 4, infinity, "Data Error!\nRow 5 Col 5 "},
+      {6, 4, -infinity, "Data Error!\nRow 7 Col 5 "},  // the sheet's last cell
+      {6, 4, quietNan, "Data Error!\nRow 7 Col 5 "},
+      {3, 1, quietNan, "Data Error!\n At Row 4 Col 2 "},
+      {5, 0, -infinity, "Data Error!\n At Row 6 Col 1 "},
+  };
+  for (const Case& c : cases) {
+    SheetGrid grid = MakeGrid(lines);
+    grid.CellAt(c.row, c.column)->SetReal(c.value);
+    DesignSheet sheet;
+    EXPECT_EQ(ReadDesignSheet(grid, sheet), c.message) << c.row << "," << c.column;
+  }
+  // The largest finite values are measurements.
+  SheetGrid grid = MakeGrid(lines);
+  grid.CellAt(2, 3)->SetReal(std::numeric_limits<double>::max());
+  grid.CellAt(3, 4)->SetReal(-std::numeric_limits<double>::denorm_min());
+  DesignSheet sheet;
+  EXPECT_EQ(ReadDesignSheet(grid, sheet), std::nullopt);
 }
 
 TEST(ReadDesignSheet, CodesAndValues) {

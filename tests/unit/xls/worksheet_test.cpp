@@ -139,13 +139,52 @@ TEST(RowBlocks, BlocksWithoutDbcellEndAtTheirWorksheetsEof) {
   EXPECT_EQ(loaded.Cell(2, 1, 1).RealValue(), 9.0);
 }
 
-TEST(RowBlocks, CellsOutsideRowBlocksAreNotRead) {
+// Some writers put cells before any ROW record or after the last DBCELL, or write no ROW
+// records at all: those cells are read like any other. The cells of a chart embedded in
+// the worksheet are its data cache, not the sheet's, and stay out.
+TEST(RowBlocks, CellsOutsideRowBlocksAreReadButNotThoseOfAnEmbeddedChart) {
   Loaded loaded;
-  Load(loaded, {Concat({biff::Dimensions(0, 2, 0, 2), biff::Number(0, 0, 1.0), biff::Row(1),
-                        biff::Number(1, 1, 2.0), biff::DbCell(), biff::Number(0, 1, 3.0)})});
-  EXPECT_EQ(loaded.Cell(0, 0).Kind(), CellKind::Empty);
+  Load(loaded, {Concat({biff::Dimensions(0, 2, 0, 3), biff::Number(0, 0, 1.0), biff::Row(1),
+                        biff::Number(1, 1, 2.0), biff::DbCell(), biff::Number(0, 1, 3.0),
+                        biff::Bof(0x0020), biff::Number(1, 2, 4.0), biff::Eof()})});
+  EXPECT_EQ(loaded.Cell(0, 0).RealValue(), 1.0);
   EXPECT_EQ(loaded.Cell(1, 1).RealValue(), 2.0);
-  EXPECT_EQ(loaded.Cell(0, 1).Kind(), CellKind::Empty);
+  EXPECT_EQ(loaded.Cell(0, 1).RealValue(), 3.0);
+  EXPECT_EQ(loaded.Cell(1, 2).Kind(), CellKind::Empty);
+
+  Loaded noRows;
+  Load(noRows, {Concat({biff::Number(0, 0, 5.0), biff::Rk(2, 1, 0x0A)}),
+                Concat({biff::Number(1, 0, 6.0)})});
+  EXPECT_EQ(noRows.Cell(0, 0).RealValue(), 5.0);
+  EXPECT_EQ(noRows.Cell(2, 1).IntegerValue(), 2);
+  EXPECT_EQ(noRows.Cell(1, 0, 1).RealValue(), 6.0);
+}
+
+// LABEL holds its string in the record: 8-bit strings give Text, 16-bit ones WideText, a
+// string cut short by the record's end writes nothing. RSTRING is read the same way.
+TEST(RowBlocks, LabelRecordsGiveTheirText) {
+  const auto label = [](std::uint16_t code, std::uint16_t row, std::uint16_t column,
+                        const Bytes& string) {
+    Bytes data;
+    Put16(data, row);
+    Put16(data, column);
+    Put16(data, 15);
+    Append(data, string);
+    return biff::Record(code, data);
+  };
+  Bytes male{4, 0, 0, 'M', 'a', 'l', 'e'};
+  Bytes wide{2, 0, 1, 0x1C, 0x04, 'x', 0};
+  Bytes cut{9, 0, 0, 'a', 'b'};
+  Bytes rich{2, 0, 0, 'h', 'i', 1, 0, 0, 0, 0, 0};  // one formatting run after the string
+  Loaded loaded;
+  Load(loaded,
+       {Concat({biff::Dimensions(0, 1, 0, 4), label(0x0204, 0, 0, male), label(0x0204, 0, 1, wide),
+                label(0x0204, 0, 2, cut), label(0x00D6, 0, 3, rich)})});
+  EXPECT_STREQ(loaded.Cell(0, 0).TextValue(), "Male");
+  EXPECT_EQ(loaded.Cell(0, 1).Kind(), CellKind::WideText);
+  EXPECT_EQ(std::u16string(loaded.Cell(0, 1).WideTextValue()), u"\u041Cx");
+  EXPECT_EQ(loaded.Cell(0, 2).Kind(), CellKind::Empty);
+  EXPECT_STREQ(loaded.Cell(0, 3).TextValue(), "hi");
 }
 
 TEST(GridExtent, FollowsDimensionsGrowsForStrayCellsAndStoresOnlyWrittenRows) {

@@ -72,6 +72,42 @@ TEST(XlsDocument, LoadsReplaceEachOtherAndAFailedOpenKeepsThePrevious) {
   EXPECT_EQ(document.SheetCount(), 0u);
 }
 
+// Directory names compare without regard to case: writers that spell the stream
+// "WORKBOOK" or "workbook" are read, and the exact spelling wins when both are present.
+// A BIFF5 workbook keeps its records in a stream "Book", which is still refused whole.
+TEST(XlsDocument, WorkbookStreamIsFoundInAnyCaseAndBiff5BookIsRefused) {
+  Bytes sheet = biff::Dimensions(0, 1, 0, 1);
+  Append(sheet, biff::Row(0));
+  Append(sheet, biff::Number(0, 0, 4.25));
+  const Bytes stream = biff::WorkbookStream({}, {sheet});
+  for (const std::u16string name : {u"WORKBOOK", u"workbook", u"WorkBook"}) {
+    XlsDocument document;
+    ASSERT_TRUE(
+        document.Load(ByteSpan(BuildCompoundDocument({{u"Other", Bytes(10, 0)}, {name, stream}}))));
+    ASSERT_EQ(document.SheetCount(), 1u);
+    EXPECT_EQ(document.Sheet(0)->CellAt(0, 0)->RealValue(), 4.25);
+  }
+
+  XlsDocument both;
+  ASSERT_TRUE(both.Load(
+      ByteSpan(BuildCompoundDocument({{u"WORKBOOK", Bytes(100, 1)}, {u"Workbook", stream}}))));
+  EXPECT_EQ(both.SheetCount(), 1u);
+
+  // BIFF5: a BOF of version 0x0500 in a stream "Book" (any case).
+  Bytes bof;
+  Put16(bof, 0x0500);
+  Put16(bof, 0x0005);
+  Put16(bof, 0x0DBB);
+  Put16(bof, 0x07CC);
+  Bytes biff5 = biff::Record(0x0809, bof);
+  Append(biff5, biff::Eof());
+  for (const std::u16string name : {u"Book", u"BOOK"}) {
+    XlsDocument document;
+    EXPECT_FALSE(document.Load(ByteSpan(BuildCompoundDocument({{name, biff5}}))));
+    EXPECT_EQ(document.SheetCount(), 0u);
+  }
+}
+
 TEST(XlsDocument, ReadOnlyFileStaysOpenUntilTheNextLoadAndFailuresCloseIt) {
   const TempFile good("good.xls", OneCellWorkbook(2.5));
   const TempFile bad("bad.xls", BuildCompoundDocument({{u"Other", Bytes(10, 0)}}));
