@@ -66,6 +66,9 @@ class JobPlatform : public ConsolePlatform {
   void ShowStatus(const std::string& text) override {
     if (!text.empty()) std::fprintf(other_, "warning: %s\n", text.c_str());
   }
+  // The run goes on the job's own thread: the console's worker thread would be a new
+  // thread per workbook, and the allocator would keep an arena for each of them.
+  void StartWorker(std::function<void()> body) override { body(); }
   std::string message;
 
  private:
