@@ -73,6 +73,8 @@ struct AnalysisResult {
   std::vector<TraitResult> traits;  // in sheet order
   // One matrix per random term, from the top (males) down.
   std::vector<CorrelationMatrix> correlations;
+  // The level of every confidence interval above (the `level` of each `ci`).
+  double confidenceLevel = 0.95;
 
   const std::string& MaleName(int i) const {
     return parameterNames[static_cast<std::size_t>(maleStart + i)];

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "analysis/fixed_model.h"
+#include "analysis/intervals.h"
 #include "analysis/model_coding.h"
 #include "analysis/random_model.h"
 
@@ -114,6 +115,7 @@ AnalysisResult AnalyzeDesign(const DesignData& data, const AnalysisOptions& opti
   for (int t = 0; t < data.traitCount; ++t) result.traits[t].random = RandomTrait(random, t);
   Progress(options, "genetic correlations");
   result.correlations = GeneticCorrelations(random);
+  AddConfidenceIntervals(result, options.confidenceLevel);
   options.stop.ThrowIfStopped();
   return result;
 }

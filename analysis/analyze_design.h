@@ -22,6 +22,9 @@ struct AnalysisOptions {
   std::FILE* diagnostics = stdout;
   // Stops the analysis when raised: AnalyzeDesign then throws AnalysisCancelled.
   StopToken stop;
+  // The level of the confidence intervals of the components, heritabilities and
+  // parameter estimates, strictly between 0 and 1 (else every interval is undefined).
+  double confidenceLevel = 0.95;
 };
 
 // Analyses `data` under the model of its kind, which must not be None. Throws

@@ -2,6 +2,7 @@
 #include "cli/cli_arguments.h"
 
 #include <charconv>
+#include <system_error>
 
 #include "export/result_export.h"
 
@@ -47,6 +48,16 @@ bool ParseBatchOption(const std::vector<std::string>& args, std::size_t& k, Batc
   return true;
 }
 
+// A confidence level: a decimal number strictly between 0 and 1 and nothing else.
+bool ParseLevel(const std::string& text, double& level) {
+  double value = 0;
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(text.data(), end, value);
+  if (error != std::errc() || stop != end || !(value > 0.0 && value < 1.0)) return false;
+  level = value;
+  return true;
+}
+
 }  // namespace
 
 const char* CliUsageText() {
@@ -59,7 +70,7 @@ const char* CliUsageText() {
          "      Reads and checks the sheet, writes the data echo tmp.txt (beside the\n"
          "      workbook, or in DIR) and prints it.\n"
          "  analyze FILE [--model 1|2|3] [--output-dir DIR] [--format text|json]\n"
-         "                 [--export PATH]\n"
+         "                 [--export PATH] [--intervals] [--level L]\n"
          "      Imports the sheet as above, runs the model (by default the one the sheet's\n"
          "      layout fits), writes the report result.txt and prints it.\n"
          "        --model 1   yijklt = u + Bi + Ril + Mij + Fijk + (FR)ijkl + eijklt\n"
@@ -71,8 +82,13 @@ const char* CliUsageText() {
          "                        (result.txt is written all the same)\n"
          "        --export PATH   also write the result to PATH: .json, .csv (one row per\n"
          "                        number) or .xlsx (a sheet per table)\n"
+         "        --intervals     add the confidence intervals of the variance components\n"
+         "                        and heritabilities to the report\n"
+         "        --level L       the level of every confidence interval (report and\n"
+         "                        exports), between 0 and 1; 0.95 by default\n"
          "  analyze FILE... [--model 1|2|3] [--output-dir DIR] [--jobs N]\n"
          "                 [--summary PATH] [--export-format json|csv|xlsx] [--progress]\n"
+         "                 [--intervals] [--level L]\n"
          "      Several workbooks, or any of these options: a batch. Each workbook's\n"
          "      tmp.txt and result.txt go to DIR/STEM/ (without --output-dir, STEM/ beside\n"
          "      the workbook; a STEM given twice gets -2, -3, ...); nothing is printed on\n"
@@ -134,9 +150,9 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
       parsed.batch = true;
       continue;
     }
-    const bool takesValue =
-        arg == "--output-dir" || arg == "--model" || arg == "--format" || arg == "--export";
-    if (takesValue && parsed.command == CliCommand::Cells) {
+    const bool takesValue = arg == "--output-dir" || arg == "--model" || arg == "--format" ||
+                            arg == "--export" || arg == "--level";
+    if ((takesValue || arg == "--intervals") && parsed.command == CliCommand::Cells) {
       error = "cells takes no option " + arg;
       return std::nullopt;
     }
@@ -183,6 +199,17 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
           return std::nullopt;
         }
         parsed.options.exportPath = value;
+      }
+    } else if (arg == "--intervals" || arg == "--level") {
+      if (parsed.command != CliCommand::Analyze) {
+        error = arg + " belongs to analyze";
+        return std::nullopt;
+      }
+      if (arg == "--intervals") {
+        parsed.options.report.intervals = true;
+      } else if (!ParseLevel(args[++k], parsed.options.report.level)) {
+        error = "--level must be a number between 0 and 1 (e.g. 0.95), not '" + args[k] + "'";
+        return std::nullopt;
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg + " (try --help)";

@@ -59,6 +59,7 @@ bool ImportForCommand(Session& session, Platform& platform, const WorkbookComman
 
 RunEnd RunImportedModel(Session& session, ConsolePlatform& platform,
                         const WorkbookCommandOptions& options) {
+  session.reportOptions = options.report;
   RunAnalysis(session, options.model.value_or(session.designData->kind));
   if (!session.runInProgress) return RunEnd::Refused;
   DriveAnalysisTimer(session, platform);

@@ -8,6 +8,7 @@
 
 #include "app/commands/commands.h"
 #include "import/design_data.h"
+#include "report/text_report.h"
 
 namespace quorvel {
 
@@ -21,7 +22,8 @@ struct WorkbookCommandOptions {
   std::optional<ModelKind> model;  // analyze: the Model command; else the sheet's own layout
   PrintFormat print = PrintFormat::Text;  // analyze
   std::optional<std::string>
-      exportPath;  // analyze: also write the result here (.json, .csv, .xlsx)
+      exportPath;        // analyze: also write the result here (.json, .csv, .xlsx)
+  ReportOptions report;  // analyze: the intervals' level and the report's interval section
 };
 
 class ConsolePlatform;

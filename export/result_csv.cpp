@@ -71,6 +71,8 @@ std::string FormatResultCsv(const AnalysisResult& result) {
       table.Add(name, "estimates", parameter, "SE", e.stdError);
       table.Add(name, "estimates", parameter, "T", e.t);
       table.Add(name, "estimates", parameter, "P", e.p);
+      table.Add(name, "estimates", parameter, "Lower", e.ci.lower);
+      table.Add(name, "estimates", parameter, "Upper", e.ci.upper);
     }
     for (int i = 1; i < result.maleCount; ++i) {
       for (int j = 0; j < i; ++j) {
@@ -87,10 +89,14 @@ std::string FormatResultCsv(const AnalysisResult& result) {
         table.Add(name, "components", c.parameter, "F", c.f);
         table.Add(name, "components", c.parameter, "P", c.p);
       }
+      table.Add(name, "components", c.parameter, "Lower", c.ci.lower);
+      table.Add(name, "components", c.parameter, "Upper", c.ci.upper);
     }
     for (const HeritabilityEstimate& h : trait.random.heritabilities) {
       table.Add(name, "heritabilities", h.parameter, "Estimate", h.estimate);
       table.Add(name, "heritabilities", h.parameter, "SE", h.stdError);
+      table.Add(name, "heritabilities", h.parameter, "Lower", h.ci.lower);
+      table.Add(name, "heritabilities", h.parameter, "Upper", h.ci.upper);
     }
   }
   // Correlations: each pair once, under the first trait of the pair.

@@ -35,6 +35,11 @@ class ArrayWriter {
   bool first_ = true;
 };
 
+// {"lower":..,"upper":..,"level":..,"method":".."}; an undefined interval has null bounds.
+Json IntervalJson(const Interval& ci) {
+  return Json{{"lower", ci.lower}, {"upper", ci.upper}, {"level", ci.level}, {"method", ci.method}};
+}
+
 void AppendFixed(std::string& out, const AnalysisResult& result, const FixedTraitResult& fixed) {
   out += "      \"fixed\": {\n";
   out += "        \"model\": " +
@@ -66,7 +71,8 @@ void AppendFixed(std::string& out, const AnalysisResult& result, const FixedTrai
                        {"estimate", e.estimate},
                        {"se", e.stdError},
                        {"t", e.t},
-                       {"p", e.p}});
+                       {"p", e.p},
+                       {"ci", IntervalJson(e.ci)}});
   }
   estimates.Close("        ");
   out += ",\n";
@@ -95,14 +101,17 @@ void AppendRandom(std::string& out, const RandomTraitResult& random) {
       value["f"] = c.f;
       value["p"] = c.p;
     }
+    value["ci"] = IntervalJson(c.ci);
     components.Add(value);
   }
   components.Close("        ");
   out += ",\n        \"heritabilities\": ";
   ArrayWriter heritabilities(out, "          ");
   for (const HeritabilityEstimate& h : random.heritabilities) {
-    heritabilities.Add(
-        Json{{"parameter", h.parameter}, {"estimate", h.estimate}, {"se", h.stdError}});
+    heritabilities.Add(Json{{"parameter", h.parameter},
+                            {"estimate", h.estimate},
+                            {"se", h.stdError},
+                            {"ci", IntervalJson(h.ci)}});
   }
   heritabilities.Close("        ");
   out += "\n      }";

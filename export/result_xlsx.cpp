@@ -25,6 +25,10 @@ void WriteSheets(lxw_workbook* book, const XlsxFormats& formats, const AnalysisR
     about.Text("Observations");
     about.Integer(result.observationCount);
     about.EndRow();
+    // The level of the Lower and Upper columns of the other sheets.
+    about.Text("Confidence level");
+    about.Number(result.confidenceLevel);
+    about.EndRow();
     for (const FactorLevels& factor : result.factors) {
       about.Text(factor.name + " levels");
       about.Integer(static_cast<int>(factor.levels.size()));
@@ -66,7 +70,8 @@ void WriteSheets(lxw_workbook* book, const XlsxFormats& formats, const AnalysisR
     }
   }
 
-  SheetWriter estimates(book, "Estimates", {"Trait", "Parameter", "Estimate", "SE", "T", "P"},
+  SheetWriter estimates(book, "Estimates",
+                        {"Trait", "Parameter", "Estimate", "SE", "T", "P", "Lower", "Upper"},
                         formats);
   for (const TraitResult& trait : result.traits) {
     for (std::size_t k = 0; k < trait.fixed.estimates.size(); ++k) {
@@ -77,6 +82,8 @@ void WriteSheets(lxw_workbook* book, const XlsxFormats& formats, const AnalysisR
       estimates.Number(e.stdError);
       estimates.Number(e.t);
       estimates.Number(e.p);
+      estimates.Number(e.ci.lower);
+      estimates.Number(e.ci.upper);
       estimates.EndRow();
     }
   }
@@ -96,7 +103,8 @@ void WriteSheets(lxw_workbook* book, const XlsxFormats& formats, const AnalysisR
     }
   }
 
-  SheetWriter components(book, "Components", {"Trait", "Parameter", "Estimate", "SE", "F", "P"},
+  SheetWriter components(book, "Components",
+                         {"Trait", "Parameter", "Estimate", "SE", "F", "P", "Lower", "Upper"},
                          formats);
   for (const TraitResult& trait : result.traits) {
     for (const ComponentEstimate& c : trait.random.components) {
@@ -106,18 +114,22 @@ void WriteSheets(lxw_workbook* book, const XlsxFormats& formats, const AnalysisR
       components.Number(c.stdError);
       components.Number(c.tested ? c.f : std::nan(""));
       components.Number(c.tested ? c.p : std::nan(""));
+      components.Number(c.ci.lower);
+      components.Number(c.ci.upper);
       components.EndRow();
     }
   }
 
-  SheetWriter heritabilities(book, "Heritabilities", {"Trait", "Parameter", "Estimate", "SE"},
-                             formats);
+  SheetWriter heritabilities(book, "Heritabilities",
+                             {"Trait", "Parameter", "Estimate", "SE", "Lower", "Upper"}, formats);
   for (const TraitResult& trait : result.traits) {
     for (const HeritabilityEstimate& h : trait.random.heritabilities) {
       heritabilities.Text(trait.name);
       heritabilities.Text(h.parameter);
       heritabilities.Number(h.estimate);
       heritabilities.Number(h.stdError);
+      heritabilities.Number(h.ci.lower);
+      heritabilities.Number(h.ci.upper);
       heritabilities.EndRow();
     }
   }

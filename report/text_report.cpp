@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 #include "report/report_text.h"
 
@@ -22,6 +23,29 @@ const char* ModelLine(ModelKind kind) {
       break;
   }
   return "";
+}
+
+// How the interval section names a method.
+const char* IntervalMethodName(const Interval& ci) {
+  const std::string_view method = ci.method;
+  if (method == "chisq") return "Chi-square";
+  if (method == "satterthwaite") return "Satterthwaite";
+  if (method == "wald") return "Wald";
+  if (method == "t") return "t";
+  return "";
+}
+
+// A number in a 14-character column: "%14.4f" like the rest of the report, or "%14.4e"
+// where that would not fit (Satterthwaite's upper limit on a small fraction of a degree
+// of freedom reaches 1e44), so that the columns stay in line.
+std::string Column14(double value) {
+  std::string text;
+  Appendf(text, "%14.4f", value);
+  if (text.size() > 14) {
+    text.clear();
+    Appendf(text, "%14.4e", value);
+  }
+  return text;
 }
 
 void AppendHeader(std::string& out, ModelKind kind, const std::string& timeText) {
@@ -141,7 +165,7 @@ void AppendFixedTraitSections(std::string& out, const AnalysisResult& result, in
 }
 
 void AppendRandomSections(std::string& out, const AnalysisResult& result,
-                          const std::string& timeText) {
+                          const std::string& timeText, const ReportOptions& options) {
   out +=
       "   "
       "*************************************************************************************\r\n";
@@ -188,7 +212,36 @@ void AppendRandomSections(std::string& out, const AnalysisResult& result,
         "   "
         "====================================================================================="
         "\r\n\r\n";
+    if (options.intervals) AppendIntervalSection(out, result, static_cast<int>(i));
   }
+}
+
+void AppendIntervalSection(std::string& out, const AnalysisResult& result, int trait) {
+  const RandomTraitResult& random = result.traits[static_cast<std::size_t>(trait)].random;
+  // The level as a percentage in its shortest form: 95, 90, 97.5.
+  Appendf(out, "   Approximate %.6g%% confidence intervals for trait %d:\r\n",
+          100.0 * result.confidenceLevel, trait + 1);
+  out +=
+      "   "
+      "=====================================================================================\r\n";
+  out += "      Parameter           Estimate       Lower Limit       Upper Limit   Method\r\n";
+  out +=
+      "   "
+      "-------------------------------------------------------------------------------------\r\n";
+  auto line = [&out](const std::string& parameter, double estimate, const Interval& ci) {
+    Appendf(out, "      %-8s      %s    %s    %s   %s\r\n", parameter.c_str(),
+            Column14(estimate).c_str(), Column14(ci.lower).c_str(), Column14(ci.upper).c_str(),
+            IntervalMethodName(ci));
+  };
+  for (const ComponentEstimate& c : random.components) {
+    line(c.parameter, c.estimate, c.ci);
+    if (!c.tested) out += "\r\n";
+  }
+  for (const HeritabilityEstimate& h : random.heritabilities) line(h.parameter, h.estimate, h.ci);
+  out +=
+      "   "
+      "====================================================================================="
+      "\r\n\r\n";
 }
 
 void AppendCorrelationMatrices(std::string& out, const AnalysisResult& result) {
@@ -233,12 +286,13 @@ void AppendCorrelationMatrices(std::string& out, const AnalysisResult& result) {
   }
 }
 
-std::string FormatTextReport(const AnalysisResult& result, const std::string& timeText) {
+std::string FormatTextReport(const AnalysisResult& result, const std::string& timeText,
+                             const ReportOptions& options) {
   std::string out;
   AppendHeader(out, result.kind, timeText);
   for (std::size_t t = 0; t < result.traits.size(); ++t)
     AppendFixedTraitSections(out, result, static_cast<int>(t));
-  AppendRandomSections(out, result, timeText);
+  AppendRandomSections(out, result, timeText, options);
   AppendCorrelationMatrices(out, result);
   return out;
 }

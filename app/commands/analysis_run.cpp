@@ -35,12 +35,14 @@ RunStatus RunModelAnalysis(const DesignData& data, AppState& state, RunOutput& o
   analysisOptions.progress = options.progress;
   analysisOptions.diagnostics = options.diagnostics;
   analysisOptions.stop = StopToken(options.stop);
+  analysisOptions.confidenceLevel = options.report.level;
   std::shared_ptr<const AnalysisResult> result;
   std::shared_ptr<const std::string> report;
   try {
     result = std::make_shared<const AnalysisResult>(AnalyzeDesign(data, analysisOptions));
     if (options.progress) options.progress("writing the report");
-    report = std::make_shared<const std::string>(FormatTextReport(*result, timeText));
+    report =
+        std::make_shared<const std::string>(FormatTextReport(*result, timeText, options.report));
     // The last moment a stop keeps the previous report.
     analysisOptions.stop.ThrowIfStopped();
   } catch (const AnalysisCancelled&) {

@@ -12,6 +12,7 @@
 #include "analysis/analysis_result.h"
 #include "app/state/app_state.h"
 #include "import/design_data.h"
+#include "report/text_report.h"
 
 namespace quorvel {
 
@@ -23,6 +24,8 @@ struct RunOptions {
   const std::atomic<bool>* stop = nullptr;
   // Receives the analysis's numerical diagnostics.
   std::FILE* diagnostics = stdout;
+  // The level of the run's confidence intervals and whether the report shows them.
+  ReportOptions report;
 };
 
 // What a run leaves behind for the front ends: the result value, the report's text as it

@@ -101,6 +101,7 @@ void RunAnalysis(Session& session, ModelKind required) {
   RunOptions options;
   options.progress = session.runProgress;
   options.diagnostics = session.runDiagnostics;
+  options.report = session.reportOptions;
   session.stopRun.store(false);
   options.stop = &session.stopRun;
   RunOutput& output = session.lastRun;

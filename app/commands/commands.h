@@ -34,6 +34,9 @@ struct Session {
   RunOutput lastRun;
   // Raised by CancelRun to stop the running analysis; lowered by each Model command.
   std::atomic<bool> stopRun{false};
+  // The user's choice of confidence level and of the report's interval section, handed
+  // to each run as it starts.
+  ReportOptions reportOptions;
 };
 
 // Message texts of the commands.

@@ -23,6 +23,7 @@
 
 #include "analysis/analyze_design.h"
 #include "analysis/fixed_model.h"
+#include "analysis/intervals.h"
 #include "analysis/model_coding.h"
 #include "app/commands/analysis_run.h"
 #include "export/result_export.h"
@@ -162,6 +163,11 @@ void MeasureWriters(const DesignData& data, const std::string& folder, int runs,
   };
   const Writer writers[] = {
       {"text report", [&] { quorvel::FormatTextReport(result, "Thu Jan  1 00:00:00 1970"); }},
+      {"report + ci",
+       [&] {
+         quorvel::FormatTextReport(result, "Thu Jan  1 00:00:00 1970",
+                                   quorvel::ReportOptions{true});
+       }},
       {"json", [&] { quorvel::FormatResultJson(result, context); }},
       {"csv", [&] { quorvel::FormatResultCsv(result); }},
       {"xlsx",
@@ -175,6 +181,11 @@ void MeasureWriters(const DesignData& data, const std::string& folder, int runs,
     std::printf("%-12s   writer %-12s %10.1f ms  %5.1f %% of the whole run\n", "", writer.name, ms,
                 100.0 * ms / runMs);
   }
+  // The confidence intervals, a step of the run (included in its time above).
+  quorvel::AnalysisResult again = result;
+  const double ms = MedianMs(runs, [&] { quorvel::AddConfidenceIntervals(again, 0.95); });
+  std::printf("%-12s   step   %-12s %10.3f ms  %5.2f %% of the whole run\n", "", "intervals", ms,
+              100.0 * ms / runMs);
 }
 
 // Runs one case and one stage in this (child) process and prints its line.

@@ -7,6 +7,9 @@
 - every number of the JSON agrees with the number REPORT prints for it, to the printed
   digits (1.5 units of the last decimal; a value that is not finite is null where the
   report prints nan or inf), and the stars of the male differences agree with their p;
+- every confidence interval of the JSON is whole or absent (both bounds numbers or both
+  null), holds its estimate, has the method of its row and the level of the run, and is
+  absent exactly where its method has none (a random component at or below zero);
 - RESULT.csv holds exactly the JSON's numbers (full precision, empty for null);
 - RESULT.xlsx, read by openpyxl, holds the same numbers (to the 16 significant digits the
   format stores) with a bold, frozen header row and 4 decimals shown.
@@ -173,6 +176,8 @@ def json_numbers(result):
         for e in fixed["estimates"]:
             for key, column in (("estimate", "Estimate"), ("se", "SE"), ("t", "T"), ("p", "P")):
                 numbers[(name, "estimates", e["parameter"], column)] = e[key]
+            numbers[(name, "estimates", e["parameter"], "Lower")] = e["ci"]["lower"]
+            numbers[(name, "estimates", e["parameter"], "Upper")] = e["ci"]["upper"]
         for pair in fixed["male_differences"]:
             row = f"{pair['male']} vs {pair['versus']}"
             numbers[(name, "male_differences", row, "T")] = pair["t"]
@@ -181,13 +186,56 @@ def json_numbers(result):
             for key, column in (("estimate", "Estimate"), ("se", "SE"), ("f", "F"), ("p", "P")):
                 if key in c:
                     numbers[(name, "components", c["parameter"], column)] = c[key]
+            numbers[(name, "components", c["parameter"], "Lower")] = c["ci"]["lower"]
+            numbers[(name, "components", c["parameter"], "Upper")] = c["ci"]["upper"]
         for h in trait["random"]["heritabilities"]:
             numbers[(name, "heritabilities", h["parameter"], "Estimate")] = h["estimate"]
             numbers[(name, "heritabilities", h["parameter"], "SE")] = h["se"]
+            numbers[(name, "heritabilities", h["parameter"], "Lower")] = h["ci"]["lower"]
+            numbers[(name, "heritabilities", h["parameter"], "Upper")] = h["ci"]["upper"]
     for c in result["correlations"]:
         numbers[(c["trait"], "correlations_" + c["effect"], c["with"], "R")] = c["r"]
         numbers[(c["trait"], "correlations_" + c["effect"], c["with"], "SE")] = c["se"]
     return numbers
+
+
+def check_intervals(result):
+    """Each interval against its own row: whole or absent, around its estimate, of the
+    row's method and the run's level, absent exactly where the method defines none."""
+    levels = set()
+
+    def check(what, row, method):
+        ci = row["ci"]
+        levels.add(ci["level"])
+        if ci["method"] != method:
+            fail(f"{what}: interval method {ci['method']}, expected {method}")
+        lower, upper, estimate = ci["lower"], ci["upper"], row["estimate"]
+        if (lower is None) != (upper is None):
+            fail(f"{what}: half an interval {ci}")
+            return
+        if method in ("chisq", "satterthwaite"):
+            se = row["se"]
+            positive = estimate is not None and estimate > 0 and se is not None and se > 0
+            # Satterthwaite's df 2 (estimate / se)^2 below about 0.01 puts the upper limit
+            # beyond the largest double: then the interval is absent too.
+            tiny_df = positive and 2 * (estimate / se) ** 2 < 0.05
+            if lower is not None and not positive or lower is None and positive and not tiny_df:
+                fail(f"{what}: interval {ci} for estimate {estimate} and se {se}")
+        if lower is not None and not (lower <= estimate <= upper):
+            fail(f"{what}: interval {ci} does not hold its estimate {estimate}")
+        if lower is not None and method in ("chisq", "satterthwaite") and lower <= 0:
+            fail(f"{what}: a variance interval reaching {lower}")
+
+    for trait in result["traits"]:
+        name = trait["name"]
+        for e in trait["fixed"]["estimates"]:
+            check(f"{name} {e['parameter']}", e, "t")
+        for c in trait["random"]["components"]:
+            check(f"{name} {c['parameter']}", c, "chisq" if c["parameter"] == "Sigma_E" else "satterthwaite")
+        for h in trait["random"]["heritabilities"]:
+            check(f"{name} {h['parameter']}", h, "wald")
+    if len(levels) > 1:
+        fail(f"intervals of different levels {sorted(levels)}")
 
 
 def check_csv(path, numbers):
@@ -227,14 +275,19 @@ def check_xlsx(path, result):
             fail(f"xlsx {name}: header not frozen ({sheet.freeze_panes})")
         if not all(cell.font.bold for cell in sheet[1]):
             fail(f"xlsx {name}: header not bold")
+        header = [cell.value for cell in sheet[1]]
+        if name in ("Estimates", "Components", "Heritabilities") and header[-2:] != ["Lower", "Upper"]:
+            fail(f"xlsx {name}: header {header} without the interval's Lower and Upper")
     rows = {name: [[c.value for c in row] for row in book[name].iter_rows(min_row=2)] for name in expected_sheets}
     expected = {"Estimates": [], "Components": [], "Heritabilities": [], "Correlations": [], "Male differences": []}
     for trait in result["traits"]:
         n = trait["name"]
-        expected["Estimates"] += [[n, e["parameter"], e["estimate"], e["se"], e["t"], e["p"]] for e in trait["fixed"]["estimates"]]
-        expected["Components"] += [[n, c["parameter"], c["estimate"], c["se"], c.get("f"), c.get("p")]
-                                   for c in trait["random"]["components"]]
-        expected["Heritabilities"] += [[n, h["parameter"], h["estimate"], h["se"]] for h in trait["random"]["heritabilities"]]
+        expected["Estimates"] += [[n, e["parameter"], e["estimate"], e["se"], e["t"], e["p"],
+                                   e["ci"]["lower"], e["ci"]["upper"]] for e in trait["fixed"]["estimates"]]
+        expected["Components"] += [[n, c["parameter"], c["estimate"], c["se"], c.get("f"), c.get("p"),
+                                    c["ci"]["lower"], c["ci"]["upper"]] for c in trait["random"]["components"]]
+        expected["Heritabilities"] += [[n, h["parameter"], h["estimate"], h["se"], h["ci"]["lower"], h["ci"]["upper"]]
+                                       for h in trait["random"]["heritabilities"]]
         expected["Male differences"] += [[n, d["male"], d["versus"], d["t"], d["p"]] for d in trait["fixed"]["male_differences"]]
     expected["Correlations"] = [[c["effect"], c["trait"], c["with"], c["r"], c["se"]] for c in result["correlations"]]
     for name, table in expected.items():
@@ -266,6 +319,7 @@ def main():
         fail(f"JSON not valid under the schema: {error.message} at {list(error.absolute_path)}")
     with open(report_path, encoding="latin-1", newline="") as f:
         check_against_report(result, parse_report(f.read()))
+    check_intervals(result)
     numbers = json_numbers(result)
     check_csv(csv_path, numbers)
     check_xlsx(xlsx_path, result)

@@ -57,7 +57,8 @@ class CliTest : public ::testing::Test {
 TEST_F(CliTest, HelpVersionAndUsageErrors) {
   const Result help = Run({"--help"});
   EXPECT_EQ(help.exitCode, 0);
-  for (const char* word : {"import", "analyze", "cells", "--model", "--output-dir", "--version"}) {
+  for (const char* word : {"import", "analyze", "cells", "--model", "--output-dir", "--version",
+                           "--intervals", "--level"}) {
     EXPECT_NE(help.out.find(word), std::string::npos) << word;
   }
   const Result version = Run({"--version"});
@@ -75,6 +76,17 @@ TEST_F(CliTest, HelpVersionAndUsageErrors) {
       {"analyze", "a.xls", "--model", "x"},
       {"analyze", "a.xls", "--model"},
       {"analyze", "a.xls", "--colour"},
+      {"analyze", "a.xls", "--level"},
+      {"analyze", "a.xls", "--level", "0"},
+      {"analyze", "a.xls", "--level", "1"},
+      {"analyze", "a.xls", "--level", "95"},
+      {"analyze", "a.xls", "--level", "-0.9"},
+      {"analyze", "a.xls", "--level", "0.9x"},
+      {"analyze", "a.xls", "--level", "nan"},
+      {"analyze", "a.xls", "--level", ""},
+      {"import", "a.xls", "--intervals"},
+      {"import", "a.xls", "--level", "0.9"},
+      {"cells", "a.xls", "--intervals"},
   };
   for (const auto& args : misuses) {
     const Result r = Run(args);
@@ -225,6 +237,53 @@ TEST_F(CliTest, AnalyzeWritesAReproducibleReportForEachModel) {
   const Result once = Run({"analyze", Xls("nested_unbalanced.lo.xls"), "--output-dir", Out()});
   EXPECT_EQ(again.exitCode, 0);
   EXPECT_EQ(again.out, once.out);
+}
+
+// --intervals adds a section after each trait's component box and changes nothing else;
+// --level sets the level of every interval, in the report's titles and in the JSON.
+TEST_F(CliTest, AnalyzeIntervalsAndTheirLevel) {
+  const std::string book = Xls("repeat_unbalanced.lo.xls");
+  const Result plain = Run({"analyze", book, "--output-dir", Out()});
+  ASSERT_EQ(plain.exitCode, 0) << plain.err;
+  EXPECT_EQ(plain.out.find("confidence intervals"), std::string::npos);
+  // --level alone leaves the report as it is.
+  const Result levelOnly = Run({"analyze", book, "--output-dir", Out(), "--level", "0.9"});
+  EXPECT_EQ(levelOnly.out, plain.out);
+
+  const Result with =
+      Run({"analyze", book, "--output-dir", Out(), "--intervals", "--level", "0.9"});
+  ASSERT_EQ(with.exitCode, 0) << with.err;
+  EXPECT_EQ(with.err, "");
+  EXPECT_EQ(with.out, ReadBytes(folder_ / "out" / "result.txt"));
+  for (const char* trait : {"1", "2", "3"}) {
+    EXPECT_NE(with.out.find(std::string("   Approximate 90% confidence intervals for trait ") +
+                            trait + ":\r\n"),
+              std::string::npos)
+        << trait;
+  }
+  EXPECT_EQ(with.out.find("Approximate 95%"), std::string::npos);
+  EXPECT_GT(with.out.size(), plain.out.size());
+  // The same options in either order; the default level is 95 %.
+  const Result reordered =
+      Run({"analyze", "--level", "0.9", book, "--intervals", "--output-dir", Out()});
+  EXPECT_EQ(reordered.out, with.out);
+  const Result defaultLevel = Run({"analyze", book, "--output-dir", Out(), "--intervals"});
+  EXPECT_NE(defaultLevel.out.find("   Approximate 95% confidence intervals for trait 1:"),
+            std::string::npos);
+
+  const Result json =
+      Run({"analyze", book, "--output-dir", Out(), "--format", "json", "--level", "0.9"});
+  ASSERT_EQ(json.exitCode, 0) << json.err;
+  EXPECT_NE(json.out.find(R"("ci":{"lower":)"), std::string::npos);
+  EXPECT_NE(json.out.find(R"("level":0.9,"method":"satterthwaite")"), std::string::npos);
+  EXPECT_NE(json.out.find(R"("level":0.9,"method":"chisq")"), std::string::npos);
+  EXPECT_NE(json.out.find(R"("level":0.9,"method":"wald")"), std::string::npos);
+  EXPECT_NE(json.out.find(R"("level":0.9,"method":"t")"), std::string::npos);
+  EXPECT_EQ(json.out.find(R"("level":0.95)"), std::string::npos);
+  // The negative Sigma_FR of trait 1 has no interval.
+  EXPECT_NE(
+      json.out.find(R"("ci":{"lower":null,"upper":null,"level":0.9,"method":"satterthwaite"})"),
+      std::string::npos);
 }
 
 TEST_F(CliTest, AnalyzeReportsAReportThatCannotBeCreated) {

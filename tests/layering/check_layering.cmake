@@ -70,13 +70,8 @@ foreach(entry ${entries})
     continue()
   endif()
   get_filename_component(name "${entry}" NAME)
-  if(name IN_LIST ignored OR name STREQUAL "app")
-    continue()
-  endif()
-  # A build tree beside the sources (build-asan/, build-fuzz/, ...) holds CMake's own
-  # probes, not program code.
-  if(EXISTS "${entry}/CMakeCache.txt")
-    continue()
+  if(name IN_LIST ignored OR name STREQUAL "app" OR EXISTS "${entry}/CMakeCache.txt")
+    continue()  # not program code, or a build tree made beside the sources
   endif()
   file(GLOB_RECURSE code LIST_DIRECTORIES false "${entry}/*.cpp" "${entry}/*.h")
   if(code AND NOT name IN_LIST known)
