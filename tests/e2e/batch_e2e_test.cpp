@@ -300,6 +300,19 @@ TEST_F(BatchTest, OneWorkbookWithABatchOptionIsABatchOfOne) {
   EXPECT_TRUE(fs::exists(folder_ / "out" / "nested_balanced.gn" / "result.txt"));
   EXPECT_EQ(Json::parse(ReadBytes(Path("s.json")))["rows"].size(), 3u);  // three traits
 
+  // The options of a single run reach every workbook of a batch.
+  fs::create_directories(folder_ / "alone");
+  ASSERT_EQ(Run({"analyze", nested, "--intervals", "--level", "0.9", "--output-dir", Path("alone")})
+                .exitCode,
+            0);
+  ASSERT_EQ(Analyze({nested, Fixture("repeat_balanced.lo.xls")},
+                    {"--intervals", "--level", "0.9", "--output-dir", Path("both")})
+                .exitCode,
+            0);
+  const std::string withIntervals = ReadBytes(folder_ / "alone" / "result.txt");
+  EXPECT_NE(withIntervals, ReadBytes(folder_ / "out" / "nested_balanced.gn" / "result.txt"));
+  EXPECT_EQ(ReadBytes(folder_ / "both" / "nested_balanced.gn" / "result.txt"), withIntervals);
+
   // Without --output-dir the folder is made beside the workbook.
   fs::copy_file(nested, folder_ / "trial.xls");
   EXPECT_EQ(Analyze({Path("trial.xls")}, {"--jobs", "1"}).exitCode, 0);
