@@ -10,6 +10,45 @@
 namespace quorvel {
 namespace {
 
+// The options of analyze that only a batch has. Returns false when `arg` is none of them;
+// otherwise takes its value from args[k + 1] (advancing k) and sets `error` on misuse.
+bool ParseBatchOption(const std::vector<std::string>& args, std::size_t& k, BatchOptions& batch,
+                      std::string& error) {
+  const std::string& arg = args[k];
+  if (arg == "--progress") {
+    batch.progress = true;
+    return true;
+  }
+  if (arg != "--jobs" && arg != "--summary" && arg != "--export-format") return false;
+  if (k + 1 >= args.size()) {
+    error = "option " + arg + " needs a value";
+    return true;
+  }
+  const std::string& value = args[++k];
+  if (arg == "--jobs") {
+    int jobs = 0;
+    const auto [end, status] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+    if (status != std::errc() || end != value.data() + value.size() || jobs < 1 || jobs > 4096) {
+      error = "--jobs must be a whole number from 1 to 4096, not '" + value + "'";
+    }
+    batch.jobs = jobs;
+  } else if (arg == "--summary") {
+    if (!ExportFormatOf(value)) {
+      error = "--summary needs a file ending in .csv, .json or .xlsx, not '" + value + "'";
+    }
+    batch.summaryPath = value;
+  } else {
+    batch.exportFormat = value == "json"   ? std::optional(ExportFormat::Json)
+                         : value == "csv"  ? std::optional(ExportFormat::Csv)
+                         : value == "xlsx" ? std::optional(ExportFormat::Xlsx)
+                                           : std::nullopt;
+    if (!batch.exportFormat) {
+      error = "--export-format must be json, csv or xlsx, not '" + value + "'";
+    }
+  }
+  return true;
+}
+
 // A confidence level: a decimal number strictly between 0 and 1 and nothing else.
 bool ParseLevel(const std::string& text, double& level) {
   double value = 0;
@@ -53,6 +92,20 @@ const char* CliUsageText() {
            "                        and heritabilities to the report\n"
            "        --level L       the level of every confidence interval (report and\n"
            "                        exports), between 0 and 1; 0.95 by default\n"
+           "  analyze FILE... [--model 1|2|3] [--output-dir DIR] [--jobs N]\n"
+           "                 [--summary PATH] [--export-format json|csv|xlsx] [--progress]\n"
+           "                 [--intervals] [--level L]\n"
+           "      Several workbooks, or any of these options: a batch. Each workbook's\n"
+           "      tmp.txt and result.txt go to DIR/STEM/ (without --output-dir, STEM/ beside\n"
+           "      the workbook; a STEM given twice gets -2, -3, ...); nothing is printed on\n"
+           "      standard output, failures go to standard error as FILE: MESSAGE.\n"
+           "        --jobs N          analyse N workbooks at once (default: one per core)\n"
+           "        --summary PATH    write one row per workbook and trait: levels, variance\n"
+           "                          components, heritabilities, F tests and a status\n"
+           "                          (.csv, .json or .xlsx)\n"
+           "        --export-format F also write each workbook's results.json, .csv or .xlsx\n"
+           "        --progress        a line per finished workbook on standard error (the\n"
+           "                          default when standard error is a terminal)\n"
            "  cells FILE\n"
            "      Lists the decoded cells of every worksheet.\n"
            "\n"
@@ -60,8 +113,9 @@ const char* CliUsageText() {
            "  --help       Show this text.\n"
            "  --version    Show the version.\n"
            "\n"
-           "Exit status: 0 on success, 1 when the workbook cannot be imported or analysed (the\n"
-           "reason goes to standard error), 2 on a usage error.\n"
+           "Exit status: 0 on success, 1 when the workbook (in a batch: any workbook) cannot be\n"
+           "imported or analysed (the reason goes to standard error), 2 on a usage error,\n"
+           "130 or 143 when stopped by Ctrl+C or SIGTERM.\n"
            "SOURCE_DATE_EPOCH, when set, takes the place of the clock in the report's time "
            "stamp.\n";
   }();
@@ -98,6 +152,12 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
     if (arg == "--help" || arg == "-h") {
       parsed.command = CliCommand::Help;
       return parsed;
+    }
+    if (parsed.command == CliCommand::Analyze &&
+        ParseBatchOption(args, k, parsed.batchOptions, error)) {
+      if (!error.empty()) return std::nullopt;
+      parsed.batch = true;
+      continue;
     }
     const bool takesValue = arg == "--output-dir" || arg == "--model" || arg == "--format" ||
                             arg == "--export" || arg == "--level";
@@ -161,16 +221,22 @@ std::optional<CliArguments> ParseCliArguments(const std::vector<std::string>& ar
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg + " (try --help)";
       return std::nullopt;
-    } else if (haveWorkbook) {
+    } else if (haveWorkbook && parsed.command != CliCommand::Analyze) {
       error = "one workbook only: '" + arg + "' is one too many";
       return std::nullopt;
     } else {
-      parsed.options.workbook = arg;
+      if (!haveWorkbook) parsed.options.workbook = arg;
+      parsed.batchOptions.workbooks.push_back(arg);
       haveWorkbook = true;
     }
   }
   if (!haveWorkbook) {
     error = command + " needs a workbook (FILE)";
+    return std::nullopt;
+  }
+  if (parsed.batchOptions.workbooks.size() > 1) parsed.batch = true;
+  if (parsed.batch && (parsed.options.print != PrintFormat::Text || parsed.options.exportPath)) {
+    error = "--format and --export belong to a single workbook; a batch writes --export-format";
     return std::nullopt;
   }
   return parsed;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/batch_command.h"
 #include "cli/workbook_commands.h"
 
 namespace quorvel {
@@ -14,6 +15,10 @@ enum class CliCommand { Help, Version, Import, Analyze, Cells };
 struct CliArguments {
   CliCommand command = CliCommand::Help;
   WorkbookCommandOptions options;  // the workbook of import, analyze and cells, and their options
+  // analyze on several workbooks, or with an option of the batch: every workbook and the
+  // batch's options. `options` then holds the first workbook and the options they share.
+  bool batch = false;
+  BatchOptions batchOptions;
 };
 
 inline constexpr const char* kCliVersionText = "quorvel-cli 1.0.0.1\n";

@@ -1,5 +1,7 @@
 // quorvel-cli: the command-line front end. The first argument names a subcommand; the
 // Open and Model commands of the desktop program run here without a window.
+#include <unistd.h>
+
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -18,6 +20,9 @@ int UsageError(const std::string& error) {
             << "usage: quorvel-cli import FILE [--output-dir DIR]\n"
             << "       quorvel-cli analyze FILE [--model 1|2|3] [--output-dir DIR]\n"
             << "                           [--format text|json] [--export PATH]\n"
+            << "       quorvel-cli analyze FILE... [--model 1|2|3] [--output-dir DIR] [--jobs N]\n"
+            << "                           [--summary PATH] [--export-format json|csv|xlsx]\n"
+            << "                           [--progress]\n"
             << "       quorvel-cli cells FILE\n"
             << "       quorvel-cli --help | --version\n";
   return kUsageError;
@@ -44,6 +49,11 @@ int main(int argc, char** argv) {
     case quorvel::CliCommand::Import:
       return quorvel::ImportWorkbookCommand(options, stdout, stderr);
     case quorvel::CliCommand::Analyze:
+      if (parsed->batch) {
+        quorvel::BatchOptions batch = parsed->batchOptions;
+        batch.progress = batch.progress || ::isatty(STDERR_FILENO) == 1;
+        return quorvel::RunBatchCommand(options, batch, stderr);
+      }
       return quorvel::AnalyzeWorkbookCommand(options, stdout, stderr);
   }
   return kUsageError;

@@ -1,60 +1,20 @@
 // The "import" and "analyze" subcommands.
 #include "cli/workbook_commands.h"
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 
 #include "app/commands/commands.h"
 #include "app/commands/open_command.h"
 #include "cli/console_platform.h"
+#include "cli/stop_signals.h"
 #include "export/result_export.h"
 
 namespace quorvel {
 namespace {
 
 constexpr const char* kProgramVersion = QUORVEL_VERSION;
-
-// Ctrl+C (SIGINT) and SIGTERM during an analysis stop the run through its stop flag: the
-// previous report stays whole and the program exits with 128 + the signal's number.
-std::atomic<bool>* volatile runStopFlag = nullptr;
-volatile sig_atomic_t stopSignal = 0;
-
-extern "C" void StopOnSignal(int signal) {
-  stopSignal = signal;
-  if (std::atomic<bool>* flag = runStopFlag) flag->store(true);
-}
-
-// Installs the handlers for the life of one analyze command.
-class StopSignals {
- public:
-  explicit StopSignals(std::atomic<bool>& flag) {
-    static_assert(std::atomic<bool>::is_always_lock_free, "the handler stores to the flag");
-    stopSignal = 0;
-    runStopFlag = &flag;
-    struct sigaction action {};
-    action.sa_handler = StopOnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &oldInt_);
-    sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~StopSignals() {
-    sigaction(SIGINT, &oldInt_, nullptr);
-    sigaction(SIGTERM, &oldTerm_, nullptr);
-    runStopFlag = nullptr;
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
-  // 128 + the signal that arrived, or 0.
-  static int ExitStatus() { return stopSignal == 0 ? 0 : 128 + stopSignal; }
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
 
 // Sets dataFolder and dataFileName as the Open command would for the chosen workbook,
 // except that the output folder, when given, takes the place of the workbook's folder.
@@ -89,26 +49,45 @@ bool CopyFileTo(const std::string& path, std::FILE* out) {
   return std::fflush(out) == 0 && ok;
 }
 
-bool Import(Session& session, ConsolePlatform& platform, const WorkbookCommandOptions& options) {
+}  // namespace
+
+bool ImportForCommand(Session& session, Platform& platform, const WorkbookCommandOptions& options) {
   ViewStartUp(session);
   SetDataFiles(session.state, options);
   return ImportWorkbook(session.state, session.designData, platform, options.workbook);
 }
 
-}  // namespace
+RunEnd RunImportedModel(Session& session, ConsolePlatform& platform,
+                        const WorkbookCommandOptions& options) {
+  session.reportOptions = options.report;
+  RunAnalysis(session, options.model.value_or(session.designData->kind));
+  if (!session.runInProgress) return RunEnd::Refused;
+  DriveAnalysisTimer(session, platform);
+  switch (session.state.runStatus) {
+    case RunStatus::Done:
+      return RunEnd::Done;
+    case RunStatus::Cancelled:
+      return RunEnd::Cancelled;
+    case RunStatus::ReportNotCreated:
+      break;
+  }
+  return RunEnd::ReportNotCreated;
+}
 
 int ImportWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out, std::FILE* err) {
   ConsolePlatform platform(err);
   Session session(platform);
-  if (!Import(session, platform, options)) return 1;
+  if (!ImportForCommand(session, platform, options)) return 1;
   return CopyFileTo(session.state.dataFolder + kEchoFileName, out) ? 0 : 1;
 }
 
 int AnalyzeWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out, std::FILE* err) {
   ConsolePlatform platform(err);
   Session session(platform);
-  const StopSignals signals(session.stopRun);
-  if (!Import(session, platform, options))
+  // Ctrl+C (SIGINT) and SIGTERM stop the run through its stop flag: the previous report
+  // stays whole and the program exits with 128 + the signal's number.
+  const StopSignals signals(&session.stopRun);
+  if (!ImportForCommand(session, platform, options))
     return StopSignals::ExitStatus() != 0 ? StopSignals::ExitStatus() : 1;
   if (StopSignals::ExitStatus() != 0) return StopSignals::ExitStatus();
 
@@ -121,18 +100,16 @@ int AnalyzeWorkbookCommand(const WorkbookCommandOptions& options, std::FILE* out
     };
   }
 
-  session.reportOptions = options.report;
-  RunAnalysis(session, options.model.value_or(session.designData->kind));
-  if (!session.runInProgress) return 1;  // the data set does not fit the model
-  DriveAnalysisTimer(session, platform);
-  if (session.state.runStatus == RunStatus::Cancelled) {
+  const RunEnd end = RunImportedModel(session, platform, options);
+  if (end == RunEnd::Refused) return 1;  // the data set does not fit the model
+  if (end == RunEnd::Cancelled) {
     std::fputs("quorvel-cli: stopped; the previous report is kept\n", err);
     return StopSignals::ExitStatus() != 0 ? StopSignals::ExitStatus() : 1;
   }
   // A signal after the report was written ends the program without printing it.
   if (StopSignals::ExitStatus() != 0) return StopSignals::ExitStatus();
   // A report that could not be written has shown its message through the platform.
-  if (session.state.runStatus != RunStatus::Done) return 1;
+  if (end != RunEnd::Done) return 1;
 
   const AnalysisResult& result = *session.lastRun.result;
   const ExportContext context{session.state.dataFileName, kProgramVersion};

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "app/commands/commands.h"
 #include "import/design_data.h"
 #include "report/text_report.h"
 
@@ -24,6 +25,29 @@ struct WorkbookCommandOptions {
       exportPath;        // analyze: also write the result here (.json, .csv, .xlsx)
   ReportOptions report;  // analyze: the intervals' level and the report's interval section
 };
+
+class ConsolePlatform;
+
+// The steps of analyze on one workbook, shared by the single-workbook command and the
+// batch, which runs them once per workbook on a session and platform of its own.
+//
+// The view's start-up, dataFolder and dataFileName as the Open command sets them (with
+// the output folder, when given, in place of the workbook's), then the import. False
+// after the import's message has been shown through `platform`.
+bool ImportForCommand(Session& session, Platform& platform, const WorkbookCommandOptions& options);
+
+// How the run of an imported data set ended.
+enum class RunEnd {
+  Done,              // the report is written; session.lastRun holds it and the result
+  Refused,           // the data set does not fit options.model ("The data is not ...")
+  Cancelled,         // session.stopRun was raised; the previous report is kept
+  ReportNotCreated,  // "Result file cannot be created!" has been shown
+};
+
+// Runs options.model, or the model of the sheet's layout, on the imported data set and
+// drives the run's hand-off to its end.
+RunEnd RunImportedModel(Session& session, ConsolePlatform& platform,
+                        const WorkbookCommandOptions& options);
 
 // Imports the workbook, writes tmp.txt and copies it to `out`. Returns 0, or 1 after the
 // import's message has gone to `err` (nothing is written then).

@@ -1,25 +1,9 @@
 // The result as one tidy table: a row per number.
-#include <charconv>
-#include <cmath>
-
+#include "export/csv_text.h"
 #include "export/result_export.h"
 
 namespace quorvel {
 namespace {
-
-// A field as RFC 4180 writes it: quoted when it holds a separator, a quote or a line end.
-void AppendField(std::string& out, const std::string& field) {
-  if (field.find_first_of(",\"\r\n") == std::string::npos) {
-    out += field;
-    return;
-  }
-  out += '"';
-  for (const char c : field) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
 
 class CsvTable {
  public:
@@ -30,11 +14,7 @@ class CsvTable {
   void Add(const std::string& trait, const char* table, const std::string& row, const char* column,
            double value) {
     Begin(trait, table, row, column);
-    if (std::isfinite(value)) {
-      char text[32];
-      const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-      out_.append(text, end);
-    }
+    AppendCsvNumber(out_, value);
     out_ += "\r\n";
   }
   void Add(const std::string& trait, const char* table, const std::string& row, const char* column,
@@ -47,11 +27,11 @@ class CsvTable {
  private:
   void Begin(const std::string& trait, const char* table, const std::string& row,
              const char* column) {
-    AppendField(out_, trait);
+    AppendCsvField(out_, trait);
     out_ += ',';
     out_ += table;
     out_ += ',';
-    AppendField(out_, row);
+    AppendCsvField(out_, row);
     out_ += ',';
     out_ += column;
     out_ += ',';

@@ -1,84 +1,18 @@
-// The result as an .xlsx workbook, written by libxlsxwriter. The library writes to a file
-// name; it writes into a private folder (mode 0700) made beside the target, and the
-// finished workbook is then moved over the target whole like every other output.
-#include <sys/stat.h>
-#include <unistd.h>
-#include <xlsxwriter.h>
-
+// The result as an .xlsx workbook, written by libxlsxwriter: a sheet per table kind,
+// replaced whole like every other output.
 #include <cmath>
-#include <cstdio>
-#include <filesystem>
 #include <string>
-#include <vector>
 
 #include "export/result_export.h"
-#include "io/atomic_file.h"
+#include "export/xlsx_book.h"
 
 namespace quorvel {
 namespace {
 
-// A worksheet written row by row (the library's constant-memory mode keeps one row in
-// memory). A table longer than a sheet continues on "Name 2", "Name 3", ...
-class SheetWriter {
- public:
-  SheetWriter(lxw_workbook* book, std::string name, std::vector<std::string> header,
-              lxw_format* bold, lxw_format* number)
-      : book_(book),
-        name_(std::move(name)),
-        header_(std::move(header)),
-        bold_(bold),
-        number_(number) {
-    Open();
-  }
-
-  void Text(const std::string& text) {
-    worksheet_write_string(sheet_, row_, column_++, text.c_str(), nullptr);
-  }
-  void Integer(int value) { worksheet_write_number(sheet_, row_, column_++, value, nullptr); }
-  // A number shown with 4 decimals; an empty cell when it is not finite.
-  void Number(double value) {
-    if (std::isfinite(value)) worksheet_write_number(sheet_, row_, column_, value, number_);
-    ++column_;
-  }
-  void EndRow() {
-    column_ = 0;
-    if (++row_ >= LXW_ROW_MAX) Open();
-  }
-
- private:
-  void Open() {
-    std::string name = name_;
-    if (++part_ > 1) name += " " + std::to_string(part_);
-    sheet_ = workbook_add_worksheet(book_, name.c_str());
-    for (std::size_t c = 0; c < header_.size(); ++c) {
-      worksheet_set_column(sheet_, static_cast<lxw_col_t>(c), static_cast<lxw_col_t>(c),
-                           c == 0 ? 12 : 14, nullptr);
-      worksheet_write_string(sheet_, 0, static_cast<lxw_col_t>(c), header_[c].c_str(), bold_);
-    }
-    worksheet_freeze_panes(sheet_, 1, 0);
-    row_ = 1;
-    column_ = 0;
-  }
-
-  lxw_workbook* book_;
-  std::string name_;
-  std::vector<std::string> header_;
-  lxw_format* bold_;
-  lxw_format* number_;
-  lxw_worksheet* sheet_ = nullptr;
-  int part_ = 0;
-  lxw_row_t row_ = 0;
-  lxw_col_t column_ = 0;
-};
-
-void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportContext& context) {
-  lxw_format* bold = workbook_add_format(book);
-  format_set_bold(bold);
-  lxw_format* number = workbook_add_format(book);
-  format_set_num_format(number, "0.0000");
-
+void WriteSheets(lxw_workbook* book, const XlsxFormats& formats, const AnalysisResult& result,
+                 const ExportContext& context) {
   {
-    SheetWriter about(book, "Analysis", {"Item", "Value"}, bold, nullptr);
+    SheetWriter about(book, "Analysis", {"Item", "Value"}, {formats.bold, nullptr});
     auto line = [&](const char* item, const std::string& value) {
       about.Text(item);
       about.Text(value);
@@ -102,8 +36,7 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     }
   }
 
-  SheetWriter models(book, "Model tests", {"Trait", "Source", "DF", "SS", "MS", "F", "P"}, bold,
-                     number);
+  SheetWriter models(book, "Model tests", {"Trait", "Source", "DF", "SS", "MS", "F", "P"}, formats);
   for (const TraitResult& trait : result.traits) {
     const FixedTraitResult& f = trait.fixed;
     auto line = [&](const char* source, int df, double ss, double ms, double fValue, double p) {
@@ -122,8 +55,8 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     line("Total", f.totalDF, f.totalSS, none, none, none);
   }
 
-  SheetWriter factors(book, "Factor tests", {"Trait", "Source", "DF", "SS", "MS", "F", "P"}, bold,
-                      number);
+  SheetWriter factors(book, "Factor tests", {"Trait", "Source", "DF", "SS", "MS", "F", "P"},
+                      formats);
   for (const TraitResult& trait : result.traits) {
     for (const FactorTest& t : trait.fixed.factors) {
       factors.Text(trait.name);
@@ -138,8 +71,8 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
   }
 
   SheetWriter estimates(book, "Estimates",
-                        {"Trait", "Parameter", "Estimate", "SE", "T", "P", "Lower", "Upper"}, bold,
-                        number);
+                        {"Trait", "Parameter", "Estimate", "SE", "T", "P", "Lower", "Upper"},
+                        formats);
   for (const TraitResult& trait : result.traits) {
     for (std::size_t k = 0; k < trait.fixed.estimates.size(); ++k) {
       const ParameterEstimate& e = trait.fixed.estimates[k];
@@ -155,8 +88,7 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     }
   }
 
-  SheetWriter differences(book, "Male differences", {"Trait", "Male", "Versus", "T", "P"}, bold,
-                          number);
+  SheetWriter differences(book, "Male differences", {"Trait", "Male", "Versus", "T", "P"}, formats);
   for (const TraitResult& trait : result.traits) {
     for (int i = 1; i < result.maleCount; ++i) {
       for (int j = 0; j < i; ++j) {
@@ -172,8 +104,8 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
   }
 
   SheetWriter components(book, "Components",
-                         {"Trait", "Parameter", "Estimate", "SE", "F", "P", "Lower", "Upper"}, bold,
-                         number);
+                         {"Trait", "Parameter", "Estimate", "SE", "F", "P", "Lower", "Upper"},
+                         formats);
   for (const TraitResult& trait : result.traits) {
     for (const ComponentEstimate& c : trait.random.components) {
       components.Text(trait.name);
@@ -189,8 +121,7 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
   }
 
   SheetWriter heritabilities(book, "Heritabilities",
-                             {"Trait", "Parameter", "Estimate", "SE", "Lower", "Upper"}, bold,
-                             number);
+                             {"Trait", "Parameter", "Estimate", "SE", "Lower", "Upper"}, formats);
   for (const TraitResult& trait : result.traits) {
     for (const HeritabilityEstimate& h : trait.random.heritabilities) {
       heritabilities.Text(trait.name);
@@ -203,8 +134,7 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
     }
   }
 
-  SheetWriter correlations(book, "Correlations", {"Effect", "Trait", "With", "R", "SE"}, bold,
-                           number);
+  SheetWriter correlations(book, "Correlations", {"Effect", "Trait", "With", "R", "SE"}, formats);
   for (const CorrelationMatrix& matrix : result.correlations) {
     for (int i = 0; i < matrix.traits; ++i) {
       for (int j = i + 1; j < matrix.traits; ++j) {
@@ -219,55 +149,16 @@ void WriteSheets(lxw_workbook* book, const AnalysisResult& result, const ExportC
   }
 }
 
-bool ReadWhole(const std::string& path, std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
-  return ok;
-}
-
 }  // namespace
 
 bool WriteResultXlsx(const AnalysisResult& result, const ExportContext& context,
                      const std::string& path, std::string& error) {
-  namespace fs = std::filesystem;
-  const fs::path target(path);
-  const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    error = "cannot create a file in the folder";
-    return false;
-  }
-  const std::string privateFolder = pattern;
-  const std::string bookPath = privateFolder + "/book.xlsx";
-
-  lxw_workbook_options options{};
-  options.constant_memory = LXW_TRUE;
-  std::string tmpdir = privateFolder;
-  options.tmpdir = tmpdir.data();
-  lxw_workbook* book = workbook_new_opt(bookPath.c_str(), &options);
-  bool ok = book != nullptr;
-  std::string bytes;
-  if (ok) {
-    WriteSheets(book, result, context);
-    const lxw_error status = workbook_close(book);
-    ok = status == LXW_NO_ERROR;
-    if (!ok) error = lxw_strerror(status);
-  } else {
-    error = "cannot start the workbook";
-  }
-  if (ok && !ReadWhole(bookPath, bytes)) {
-    ok = false;
-    error = "cannot read the written workbook back";
-  }
-  std::error_code ignored;
-  fs::remove_all(privateFolder, ignored);
-  if (!ok) return false;
-  return WriteFileAtomically(path, bytes, &error);
+  return WriteXlsxBook(
+      path,
+      [&](lxw_workbook* book, const XlsxFormats& formats) {
+        WriteSheets(book, formats, result, context);
+      },
+      error);
 }
 
 }  // namespace quorvel

@@ -16,6 +16,7 @@ packages=(
   nlohmann-json3-dev                               # JSON export
   libxlsxwriter-dev                                # .xlsx export
   python3-openpyxl python3-jsonschema              # tests: independent readers of the exports
+  parallel                                         # tests: the manual's GNU parallel example
   fonts-liberation fontconfig                      # metric-compatible "Courier New"
 )
 

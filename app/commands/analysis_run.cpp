@@ -33,6 +33,7 @@ RunStatus RunModelAnalysis(const DesignData& data, AppState& state, RunOutput& o
 
   AnalysisOptions analysisOptions;
   analysisOptions.progress = options.progress;
+  analysisOptions.diagnostics = options.diagnostics;
   analysisOptions.stop = StopToken(options.stop);
   analysisOptions.confidenceLevel = options.report.level;
   std::shared_ptr<const AnalysisResult> result;

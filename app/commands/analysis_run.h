@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,8 @@ struct RunOptions {
   std::function<void(std::string_view stage)> progress;
   // Raised (from any thread) to stop the run; may be null.
   const std::atomic<bool>* stop = nullptr;
+  // Receives the analysis's numerical diagnostics.
+  std::FILE* diagnostics = stdout;
   // The level of the run's confidence intervals and whether the report shows them.
   ReportOptions report;
 };

@@ -101,6 +101,7 @@ void RunAnalysis(Session& session, ModelKind required) {
   std::shared_ptr<const DesignData> data = session.designData;
   RunOptions options;
   options.progress = session.runProgress;
+  options.diagnostics = session.runDiagnostics;
   options.report = session.reportOptions;
   session.stopRun.store(false);
   options.stop = &session.stopRun;

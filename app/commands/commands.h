@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <functional>
 #include <memory>
 #include <string_view>
@@ -26,6 +27,8 @@ struct Session {
   DisplayMode modeBeforeRun = DisplayMode::Blank;
   // Told the stage names of a run as it proceeds, on the worker's thread; may be empty.
   std::function<void(std::string_view stage)> runProgress;
+  // Where a run writes its numerical diagnostics ("fail" for a singular normal matrix).
+  std::FILE* runDiagnostics = stdout;
   // What the last run left: written by the worker before it publishes finishTick, read
   // by the user-interface thread once the run has been handed over.
   RunOutput lastRun;
