@@ -1,13 +1,16 @@
 // quorvel-cli run as a separate process on real workbooks: the echo byte for byte, every
 // refusal of the import with its exact text, exit codes and unwritable output folders.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/report_compare.h"
@@ -353,6 +356,64 @@ TEST_F(CliTest, ConcurrentRunsIntoOneFolderEachLeaveACompleteReport) {
     const std::string kept = ReadBytes(folder_ / "out" / "result.txt");
     EXPECT_TRUE(kept == bigAlone.out || kept == smallAlone.out)
         << "result.txt holds " << kept.size() << " bytes";
+  }
+}
+
+// Ctrl+C or SIGTERM during a long run: the program stops promptly, says so, exits 130 or
+// 143 and leaves the previous report whole, with no temporary file behind (the echo of the
+// finished import is in place).
+TEST_F(CliTest, AStopSignalDuringARunKeepsThePreviousReport) {
+  // 5,000 males with 2 females of 2 progeny: seconds of work in the male stage.
+  const fs::path sheet = folder_ / "many_males.csv";
+  {
+    std::ofstream csv(sheet);
+    csv << "Male,Female,Trait1\n";
+    for (int male = 1; male <= 5000; ++male) {
+      for (int female = 1; female <= 2; ++female) {
+        for (int child = 0; child < 2; ++child) {
+          csv << male << ',' << female << ',' << (male * 7919 + female * 104729 + child * 31) % 997
+              << '\n';
+        }
+      }
+    }
+  }
+  const fs::path report = folder_ / "out" / "result.txt";
+  for (const int signal : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal == SIGINT ? "SIGINT" : "SIGTERM");
+    std::ofstream(report, std::ios::trunc) << "the previous report\r\n";
+    quorvel::testing::StartedProgram run(
+        {QUORVEL_CLI, "analyze", sheet.string(), "--output-dir", Out()}, folder_.string());
+    ASSERT_TRUE(run.Started());
+    // The report's temporary file appears when the import is done and the analysis begins.
+    auto reportUnderWay = [this] {
+      for (const auto& entry : fs::directory_iterator(folder_ / "out")) {
+        if (entry.path().filename().string().rfind(".result.txt.", 0) == 0) return true;
+      }
+      return false;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!reportUnderWay() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(reportUnderWay()) << "the run never began its report";
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto sent = std::chrono::steady_clock::now();
+    ::kill(run.Pid(), signal);
+    const quorvel::testing::ProgramRun r = run.Finish();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - sent).count();
+    EXPECT_EQ(r.exitCode, signal == SIGINT ? 130 : 143) << r.err;
+    EXPECT_EQ(r.err, "quorvel-cli: stopped; the previous report is kept\n");
+    EXPECT_EQ(r.out, "");
+    // Promptly: well within the whole run's seconds, with room for a busy machine.
+    EXPECT_LT(seconds, 3.0);
+    EXPECT_EQ(ReadBytes(report), "the previous report\r\n");
+    EXPECT_NE(ReadBytes(folder_ / "out" / "tmp.txt").find("The data can be analyzed"),
+              std::string::npos);
+    for (const auto& entry : fs::directory_iterator(folder_ / "out")) {
+      const std::string name = entry.path().filename().string();
+      EXPECT_TRUE(name == "result.txt" || name == "tmp.txt") << "left behind: " << name;
+    }
   }
 }
 
