@@ -15,16 +15,27 @@ namespace {
 void WriteEscaped(std::ostream& out, std::string_view text) {
   for (const char c : text) {
     switch (c) {
-      case '\\': out << "\\\\"; break;
-      case '\t': out << "\\t"; break;
-      case '\r': out << "\\r"; break;
-      case '\n': out << "\\n"; break;
-      default: out << c; break;
+      case '\\':
+        out << "\\\\";
+        break;
+      case '\t':
+        out << "\\t";
+        break;
+      case '\r':
+        out << "\\r";
+        break;
+      case '\n':
+        out << "\\n";
+        break;
+      default:
+        out << c;
+        break;
     }
   }
 }
 
-void WriteCell(std::ostream& out, std::uint32_t row, std::uint32_t column, const Kalvex::CellValue& cell) {
+void WriteCell(std::ostream& out, std::uint32_t row, std::uint32_t column,
+               const Kalvex::CellValue& cell) {
   out << row << '\t' << column << '\t';
   switch (cell.Kind()) {
     case Kalvex::CellKind::Integer:
@@ -42,7 +53,8 @@ void WriteCell(std::ostream& out, std::uint32_t row, std::uint32_t column, const
       break;
     case Kalvex::CellKind::WideText:
       out << "WideText\t";
-      WriteEscaped(out, cell.WideTextValue() != nullptr ? Kalvex::Utf16ToUtf8(cell.WideTextValue()) : "");
+      WriteEscaped(
+          out, cell.WideTextValue() != nullptr ? Kalvex::Utf16ToUtf8(cell.WideTextValue()) : "");
       break;
     case Kalvex::CellKind::Empty:
       break;

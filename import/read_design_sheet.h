@@ -27,9 +27,9 @@ struct LeftOutColumn {
 // A validated sheet: the data set, the trait header texts and the data region's extent.
 struct DesignSheet {
   DesignData data;
-  std::vector<std::string> traitNames;  // one per trait column
-  int rows = 0;                         // data region rows, header included
-  int cols = 0;                         // data region columns
+  std::vector<std::string> traitNames;        // one per trait column
+  int rows = 0;                               // data region rows, header included
+  int cols = 0;                               // data region columns
   std::vector<LeftOutColumn> leftOutColumns;  // in column order
 };
 

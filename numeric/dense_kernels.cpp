@@ -3,8 +3,8 @@
 
 namespace quorvel {
 
-__attribute__((target_clones("avx2", "default")))
-double Dot(const double* a, const double* b, std::size_t n) {
+__attribute__((target_clones("avx2", "default"))) double Dot(const double* a, const double* b,
+                                                             std::size_t n) {
   double partial[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   std::size_t k = 0;
   for (; k + 8 <= n; k += 8) {
@@ -16,8 +16,8 @@ double Dot(const double* a, const double* b, std::size_t n) {
   return sum;
 }
 
-__attribute__((target_clones("avx2", "default")))
-void SubtractScaled(double* y, const double* x, double alpha, std::size_t n) {
+__attribute__((target_clones("avx2", "default"))) void SubtractScaled(double* y, const double* x,
+                                                                      double alpha, std::size_t n) {
   for (std::size_t k = 0; k < n; ++k) y[k] -= alpha * x[k];
 }
 

@@ -72,9 +72,10 @@ double ToDouble(Scaled s) {
 // the sum. The series of several q are summed side by side: each lane goes through
 // exactly the operations of its own series, but the lanes are independent, so the
 // loop over them pipelines (the series of one q is a chain of dependent divisions).
-__attribute__((target_clones("avx2", "default")))
-void SeriesScaledMany(int offset, const double* q, std::size_t lanes, int start, int end,
-                      Scaled* out) {
+__attribute__((target_clones("avx2", "default"))) void SeriesScaledMany(int offset, const double* q,
+                                                                        std::size_t lanes,
+                                                                        int start, int end,
+                                                                        Scaled* out) {
   std::vector<double> termStorage(lanes, 1.0);
   std::vector<double> sumStorage(lanes, 1.0);
   std::vector<long> e(lanes, 0);

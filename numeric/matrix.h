@@ -7,7 +7,6 @@
 
 namespace quorvel {
 
-
 // Exact rank of the rows x cols integer matrix m (rows are separate arrays). Leaves m in
 // row echelon form: its first rank rows are independent and span the row space of the
 // input, every later row is zero. The echelon rows are reduced (zero in each other's

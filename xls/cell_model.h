@@ -48,7 +48,7 @@ class CellValue {
 
  private:
   struct TextArrays {
-    std::string narrow;       // characters without terminator; c_str() supplies it
+    std::string narrow;  // characters without terminator; c_str() supplies it
     std::u16string wide;
   };
 

@@ -101,7 +101,8 @@ bool SectorFile::ReadSectors(std::uint32_t first, std::uint32_t count, std::uint
   }
   const std::uint64_t offset = static_cast<std::uint64_t>(first) * sectorSize_;
   const std::uint64_t wanted = static_cast<std::uint64_t>(count) * sectorSize_;
-  const std::size_t present = static_cast<std::size_t>(std::min<std::uint64_t>(wanted, fileSize_ - offset));
+  const std::size_t present =
+      static_cast<std::size_t>(std::min<std::uint64_t>(wanted, fileSize_ - offset));
   if (file_ != nullptr) {
     if (fseeko(file_, static_cast<off_t>(offset), SEEK_SET) != 0) return false;
     if (std::fread(dest, 1, present, file_) != present) return false;
@@ -285,24 +286,28 @@ bool CompoundDocument::LoadFat() {
 bool CompoundDocument::LoadMiniFat() {
   if (header_.miniFatSectorCount == 0 || header_.firstMiniFatSector == kEndOfChain) return true;
   std::vector<std::uint32_t> chain;
-  if (!FollowChain(fat_, header_.firstMiniFatSector, header_.miniFatSectorCount, chain)) return false;
+  if (!FollowChain(fat_, header_.firstMiniFatSector, header_.miniFatSectorCount, chain))
+    return false;
   const std::uint32_t perSector = header_.sectorSize / 4;
   miniFat_.assign(chain.size() * perSector, kFreeSector);
   for (std::size_t k = 0; k < chain.size(); ++k) {
     if (!file_.ReadSector(chain[k] + 1, sectorBuffer_.data())) return false;
-    for (std::uint32_t i = 0; i < perSector; ++i) miniFat_[k * perSector + i] = Le32(sectorBuffer_.data() + 4 * i);
+    for (std::uint32_t i = 0; i < perSector; ++i)
+      miniFat_[k * perSector + i] = Le32(sectorBuffer_.data() + 4 * i);
   }
   return true;
 }
 
 bool CompoundDocument::LoadDirectory() {
   std::vector<std::uint32_t> chain;
-  if (!FollowChain(fat_, header_.firstDirectorySector, fat_.size(), chain) || chain.empty()) return false;
+  if (!FollowChain(fat_, header_.firstDirectorySector, fat_.size(), chain) || chain.empty())
+    return false;
   std::vector<std::uint8_t> bytes(chain.size() * header_.sectorSize);
   if (!ReadChain(chain, bytes.data())) return false;
   // Slot k of the joined sectors is entry number k.
   entries_.resize(bytes.size() / kDirectoryEntrySize);
-  for (std::size_t k = 0; k < entries_.size(); ++k) entries_[k].Decode(bytes.data() + k * kDirectoryEntrySize);
+  for (std::size_t k = 0; k < entries_.size(); ++k)
+    entries_[k].Decode(bytes.data() + k * kDirectoryEntrySize);
   return true;
 }
 
@@ -391,7 +396,8 @@ int CompoundDocument::WalkStorage(std::u16string_view storagePath) {
   while (!storagePath.empty()) {
     const std::size_t cut = storagePath.find(u'\\');
     const std::u16string_view component = storagePath.substr(0, cut);
-    storagePath = cut == std::u16string_view::npos ? std::u16string_view() : storagePath.substr(cut + 1);
+    storagePath =
+        cut == std::u16string_view::npos ? std::u16string_view() : storagePath.substr(cut + 1);
     if (component.empty()) continue;
     DirectoryNode* found = FindChild(*current_, component);
     if (found == nullptr) return kStorageMissing;
@@ -407,8 +413,8 @@ const DirectoryEntry* CompoundDocument::FindEntry(std::u16string_view path) {
   const DirectoryEntry* result = nullptr;
   const std::size_t cut = path.rfind(u'\\');
   const std::u16string_view name = cut == std::u16string_view::npos ? path : path.substr(cut + 1);
-  const bool storageFound =
-      cut == std::u16string_view::npos || cut == 0 || WalkStorage(path.substr(0, cut)) == kStreamRead;
+  const bool storageFound = cut == std::u16string_view::npos || cut == 0 ||
+                            WalkStorage(path.substr(0, cut)) == kStreamRead;
   if (storageFound && current_->entry->child != kNoEntry) {
     if (const DirectoryNode* found = FindChild(*current_, name)) result = found->entry;
   }
@@ -442,7 +448,8 @@ int CompoundDocument::ReadStream(std::u16string_view path, std::vector<std::uint
     // Ordinary sectors. The chain is checked before anything is allocated, so a size that
     // claims more than the file holds is refused rather than allocated.
     const std::size_t needed = CeilDiv(size, header_.sectorSize);
-    if (!FollowChain(fat_, entry->startSector, needed, chain) || chain.size() < needed) return kStreamDamaged;
+    if (!FollowChain(fat_, entry->startSector, needed, chain) || chain.size() < needed)
+      return kStreamDamaged;
     buffer.resize(needed * header_.sectorSize);
     if (!ReadChain(chain, buffer.data())) {
       buffer.clear();
@@ -456,7 +463,8 @@ int CompoundDocument::ReadStream(std::u16string_view path, std::vector<std::uint
   // stream, which is the root entry's chain of ordinary sectors.
   const std::uint32_t miniSize = header_.miniSectorSize;
   const std::size_t needed = CeilDiv(size, miniSize);
-  if (!FollowChain(miniFat_, entry->startSector, needed, chain) || chain.size() < needed) return kStreamDamaged;
+  if (!FollowChain(miniFat_, entry->startSector, needed, chain) || chain.size() < needed)
+    return kStreamDamaged;
   std::vector<std::uint32_t> rootChain;
   if (!FollowChain(fat_, root_->entry->startSector, fat_.size(), rootChain)) return kStreamDamaged;
   std::vector<std::uint8_t> miniStream(rootChain.size() * header_.sectorSize);

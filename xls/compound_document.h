@@ -54,8 +54,8 @@ class SectorFile {
  private:
   std::string path_;
   std::FILE* file_ = nullptr;
-  ByteSpan memory_;                 // the buffer when reading from memory
-  int mode_ = 0;                    // kModeRead while open
+  ByteSpan memory_;  // the buffer when reading from memory
+  int mode_ = 0;     // kModeRead while open
   std::uint32_t sectorSize_ = 512;
   std::uint32_t sectorCount_ = 0;
   std::uint32_t fileSize_ = 0;
@@ -73,7 +73,7 @@ struct DocumentHeader {
   std::uint16_t majorVersion = 3;
   std::uint16_t byteOrder = 0xFFFE;
   std::uint16_t sectorShift = 9;
-  std::uint32_t miniSectorShift = 6;    // the reserved bytes 34-35 are its high half
+  std::uint32_t miniSectorShift = 6;  // the reserved bytes 34-35 are its high half
   std::uint32_t reserved1 = 0;
   std::uint32_t reserved2 = 0;
   std::uint32_t fatSectorCount = 1;
@@ -100,8 +100,8 @@ struct DirectoryEntry {
   static constexpr std::uint8_t kStream = 2;
   static constexpr std::uint8_t kRoot = 5;
 
-  char16_t name[32] = {};            // zero-terminated unless all 32 units are used
-  std::uint16_t nameSize = 0;        // bytes, terminator included
+  char16_t name[32] = {};      // zero-terminated unless all 32 units are used
+  std::uint16_t nameSize = 0;  // bytes, terminator included
   std::uint8_t type = kStorage;
   std::uint8_t colour = 1;
   std::uint32_t leftSibling = kNoEntry;
@@ -112,7 +112,7 @@ struct DirectoryEntry {
   std::uint32_t creationTime[2] = {0, 0};
   std::uint32_t modificationTime[2] = {0, 0};
   std::uint32_t startSector = kEndOfChain;
-  std::uint32_t size = 0;            // bytes; the high word of the 64-bit field is not read
+  std::uint32_t size = 0;  // bytes; the high word of the 64-bit field is not read
 
   void Decode(const std::uint8_t* bytes);
   // The name up to its terminator (at most 32 units).
@@ -134,9 +134,9 @@ class CompoundDocument {
  public:
   // Result codes of the stream operations.
   static constexpr int kStreamRead = 1;
-  static constexpr int kStorageMissing = -2;   // internal to the path walk
+  static constexpr int kStorageMissing = -2;  // internal to the path walk
   static constexpr int kStreamNotFound = -4;
-  static constexpr int kStreamDamaged = -5;    // a chain or the mini stream is broken
+  static constexpr int kStreamDamaged = -5;  // a chain or the mini stream is broken
 
   CompoundDocument();
   CompoundDocument(const CompoundDocument&) = delete;
@@ -185,7 +185,7 @@ class CompoundDocument {
   std::vector<std::uint32_t> miniFat_;
   std::unique_ptr<DirectoryNode> root_;
   DirectoryNode* current_ = nullptr;
-  std::vector<DirectoryEntry> entries_;       // indexed by entry number
+  std::vector<DirectoryEntry> entries_;  // indexed by entry number
   std::vector<DirectoryNode*> savedStorages_;
 };
 

@@ -54,8 +54,10 @@ class FieldReader {
   }
   // Passes over up to n bytes; marks an overrun when fewer are left.
   void Skip(std::size_t n) {
-    if (Fits(n)) position_ += n;
-    else position_ = data_.size();
+    if (Fits(n))
+      position_ += n;
+    else
+      position_ = data_.size();
   }
 
   std::size_t Position() const { return position_; }

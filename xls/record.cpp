@@ -95,7 +95,8 @@ bool RichString::Read(const RecordData& frame, std::size_t& position) {
   // the characters after it.
   const bool wideStorage = (options & kWideFlag) != 0;
   std::size_t width = wideStorage ? 2 : 1;
-  auto nextBoundary = std::lower_bound(frame.continueOffsets.begin(), frame.continueOffsets.end(), pos);
+  auto nextBoundary =
+      std::lower_bound(frame.continueOffsets.begin(), frame.continueOffsets.end(), pos);
   std::size_t remaining = count;
   while (remaining > 0) {
     if (nextBoundary != frame.continueOffsets.end() && *nextBoundary == pos) {
@@ -105,7 +106,8 @@ bool RichString::Read(const RecordData& frame, std::size_t& position) {
       ++nextBoundary;
       continue;
     }
-    const std::size_t limit = nextBoundary != frame.continueOffsets.end() ? *nextBoundary : data.size();
+    const std::size_t limit =
+        nextBoundary != frame.continueOffsets.end() ? *nextBoundary : data.size();
     const std::size_t n = std::min(remaining, (limit - pos) / width);
     if (n == 0) {
       // Half a 16-bit character before a boundary, or the data ends inside the string.
@@ -116,7 +118,8 @@ bool RichString::Read(const RecordData& frame, std::size_t& position) {
     const std::uint8_t* chars = data.data() + pos;
     if (wideStorage) {
       if (width == 2) {
-        for (std::size_t i = 0; i < n; ++i) wideText.push_back(static_cast<char16_t>(Le16(chars + 2 * i)));
+        for (std::size_t i = 0; i < n; ++i)
+          wideText.push_back(static_cast<char16_t>(Le16(chars + 2 * i)));
       } else {
         wideText.append(chars, chars + n);  // Latin-1 widens unit for unit
       }

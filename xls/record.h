@@ -27,9 +27,9 @@ class RecordData {
   bool Frame(ByteSpan bytes);
 
   std::uint16_t code = 0;
-  ByteSpan data;                                  // the joined data
-  std::uint32_t recordSize = 0;                   // stream bytes, headers included
-  std::vector<std::uint32_t> continueOffsets;     // where each CONTINUE's data begins in data
+  ByteSpan data;                               // the joined data
+  std::uint32_t recordSize = 0;                // stream bytes, headers included
+  std::vector<std::uint32_t> continueOffsets;  // where each CONTINUE's data begins in data
 
  private:
   std::vector<std::uint8_t> joined_;
@@ -66,7 +66,9 @@ class Record {
 };
 
 // The code of the record at bytes[0], or 0 when fewer than 2 bytes are left.
-inline std::uint16_t PeekRecordCode(ByteSpan bytes) { return bytes.size() >= 2 ? Le16(bytes.data()) : 0; }
+inline std::uint16_t PeekRecordCode(ByteSpan bytes) {
+  return bytes.size() >= 2 ? Le16(bytes.data()) : 0;
+}
 
 // Beginning of a substream.
 class BOF : public Record {
@@ -98,8 +100,8 @@ class YEOF : public Record {
 // 1 or 2 bytes. Exactly one text is kept: the 16-bit one when the flags byte is non-zero.
 struct ShortString {
   std::u16string wideText;
-  std::string narrowText;   // UTF-8
-  std::uint8_t wide = 0;    // non-zero: the characters are 16-bit
+  std::string narrowText;  // UTF-8
+  std::uint8_t wide = 0;   // non-zero: the characters are 16-bit
 
   // Reads from the reader's position; characters past the data are left out.
   void Read(FieldReader& reader);
@@ -116,7 +118,7 @@ struct RichString {
   static constexpr std::uint8_t kRunsFlag = 0x08;
 
   std::u16string wideText;
-  std::string narrowText;   // UTF-8
+  std::string narrowText;  // UTF-8
   std::uint8_t options = 255;
   std::uint16_t runCount = 0;
   std::uint32_t extendedSize = 0;

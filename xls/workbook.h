@@ -25,7 +25,7 @@ class Workbook {
     std::uint16_t activeSheet = 0;
     std::uint16_t firstVisibleTab = 0;
     std::uint16_t selectedSheets = 1;
-    std::uint16_t tabRatio = 600;            // tab bar width per mille of the scroll bar
+    std::uint16_t tabRatio = 600;  // tab bar width per mille of the scroll bar
 
    protected:
     void Decode(const RecordData& data) override;
@@ -61,7 +61,7 @@ class Workbook {
     std::uint16_t protection = 0xFFF5;  // protection and type flags
     std::uint8_t alignment = 0x20;
     std::uint8_t rotation = 0;
-    std::uint8_t indent = 0;            // indent and direction
+    std::uint8_t indent = 0;  // indent and direction
     std::uint8_t usedAttributes = 0;
     std::uint32_t borderStyles = 0;
     std::uint32_t borderColours = 0;
@@ -76,10 +76,10 @@ class Workbook {
     static constexpr std::uint16_t kId = 0x0293;
     Style() : Record(kId) { dataSize_ = 4; }
 
-    std::uint16_t xfIndex = 0x8000;  // bit 15: built-in style
-    std::uint8_t builtInId = 0;      // built-in styles only
-    std::uint8_t outlineLevel = 255; // built-in styles only
-    RichString name;                 // user-defined styles only
+    std::uint16_t xfIndex = 0x8000;   // bit 15: built-in style
+    std::uint8_t builtInId = 0;       // built-in styles only
+    std::uint8_t outlineLevel = 255;  // built-in styles only
+    RichString name;                  // user-defined styles only
 
     bool IsBuiltIn() const { return (xfIndex & 0x8000) != 0; }
 
@@ -92,7 +92,7 @@ class Workbook {
     static constexpr std::uint16_t kId = 0x0085;
     BoundSheet();
 
-    std::uint32_t position = 0;   // stream position of the sheet's BOF (not used to locate it)
+    std::uint32_t position = 0;  // stream position of the sheet's BOF (not used to locate it)
     std::uint8_t visibility = 0;
     std::uint8_t sheetType = 0;
     ShortString name;
@@ -107,7 +107,7 @@ class Workbook {
     SharedStringTable() : Record(kId) { dataSize_ = 8; }
 
     std::uint32_t totalReferences = 0;
-    std::uint32_t uniqueCount = 0;     // as stored; strings holds those the data carried
+    std::uint32_t uniqueCount = 0;  // as stored; strings holds those the data carried
     std::vector<RichString> strings;
 
     // False when the stored count cannot fit in the data (a string takes at least 3

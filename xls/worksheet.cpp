@@ -34,9 +34,10 @@ void Worksheet::Index::Decode(const RecordData& data) {
   if (data.data.size() <= 16) return;
   // One DBCELL per 32 rows; only the positions the data really holds are read.
   const std::int64_t implied =
-      (static_cast<std::int64_t>(lastRowPlusOne) - static_cast<std::int64_t>(firstRow) - 1) / 32 + 1;
-  const std::size_t count = static_cast<std::size_t>(std::clamp<std::int64_t>(
-      implied, 0, static_cast<std::int64_t>(r.Remaining() / 4)));
+      (static_cast<std::int64_t>(lastRowPlusOne) - static_cast<std::int64_t>(firstRow) - 1) / 32 +
+      1;
+  const std::size_t count = static_cast<std::size_t>(
+      std::clamp<std::int64_t>(implied, 0, static_cast<std::int64_t>(r.Remaining() / 4)));
   dbCellPositions.reserve(count);
   for (std::size_t k = 0; k < count; ++k) dbCellPositions.push_back(r.U32());
 }
@@ -433,8 +434,10 @@ void TakeRkValue(std::uint32_t rk, CellValue& cell) {
   if ((rk & 2u) != 0) {
     // A signed 30-bit integer in the high bits.
     const std::int32_t payload = static_cast<std::int32_t>(rk) >> 2;
-    if (times100) cell.SetReal(payload * 0.01);
-    else cell.SetInteger(payload);
+    if (times100)
+      cell.SetReal(payload * 0.01);
+    else
+      cell.SetInteger(payload);
     return;
   }
   // The high 30 bits of an IEEE double whose low 34 bits are zero.
@@ -449,7 +452,8 @@ namespace {
 // Records that write nothing (BLANK, MULBLANK, FORMULA, error values, short records, shared
 // string indexes past the table) are passed over.
 template <typename Visit>
-void ForEachWrittenCell(const Worksheet& sheet, const Workbook::SharedStringTable& sst, Visit visit) {
+void ForEachWrittenCell(const Worksheet& sheet, const Workbook::SharedStringTable& sst,
+                        Visit visit) {
   const std::size_t stringCount = sst.strings.size();
   for (const RowBlock& block : sheet.cellTable.rowBlocks) {
     for (const CellBlock& cell : block.cells) {
@@ -458,11 +462,13 @@ void ForEachWrittenCell(const Worksheet& sheet, const Workbook::SharedStringTabl
           visit(number->row, number->column, [number](CellValue& c) { c.SetReal(number->value); });
         }
       } else if (const auto* rk = std::get_if<CellBlock::RK>(&cell.member)) {
-        if (rk->Complete()) visit(rk->row, rk->column, [rk](CellValue& c) { TakeRkValue(rk->rk, c); });
+        if (rk->Complete())
+          visit(rk->row, rk->column, [rk](CellValue& c) { TakeRkValue(rk->rk, c); });
       } else if (const auto* mulRk = std::get_if<CellBlock::MulRK>(&cell.member)) {
         for (std::uint16_t j = 0; j < mulRk->count; ++j) {
           const std::uint32_t value = mulRk->entries[j].rk;
-          visit(mulRk->row, mulRk->firstColumn + j, [value](CellValue& c) { TakeRkValue(value, c); });
+          visit(mulRk->row, mulRk->firstColumn + j,
+                [value](CellValue& c) { TakeRkValue(value, c); });
         }
       } else if (const auto* boolErr = std::get_if<CellBlock::BoolErr>(&cell.member)) {
         if (boolErr->Complete() && boolErr->isError == 0) {
@@ -484,8 +490,10 @@ void ForEachWrittenCell(const Worksheet& sheet, const Workbook::SharedStringTabl
           const RichString& text = sst.strings[label->stringIndex];
           visit(label->row, label->column, [&text](CellValue& c) {
             // The texts hold no terminator; the cell takes them up to their first zero.
-            if (text.IsWide()) c.SetWideText(text.wideText.c_str());
-            else c.SetText(text.narrowText.c_str());
+            if (text.IsWide())
+              c.SetWideText(text.wideText.c_str());
+            else
+              c.SetText(text.narrowText.c_str());
           });
         }
       }
@@ -500,15 +508,17 @@ void Worksheet::FillGrid(SheetGrid& grid, const Workbook::SharedStringTable& sha
   // that no cell is lost and no row is lengthened twice.
   std::uint32_t rows = dimensions.lastRowPlusOne;
   std::uint32_t columns = dimensions.lastColumnPlusOne;
-  ForEachWrittenCell(*this, sharedStrings, [&](std::uint32_t row, std::uint32_t column, const auto&) {
-    if (row >= SheetGrid::kMaxRows || column >= SheetGrid::kMaxColumns) return;
-    rows = std::max(rows, row + 1);
-    columns = std::max(columns, column + 1);
-  });
+  ForEachWrittenCell(*this, sharedStrings,
+                     [&](std::uint32_t row, std::uint32_t column, const auto&) {
+                       if (row >= SheetGrid::kMaxRows || column >= SheetGrid::kMaxColumns) return;
+                       rows = std::max(rows, row + 1);
+                       columns = std::max(columns, column + 1);
+                     });
   grid.Reset(rows, columns);
-  ForEachWrittenCell(*this, sharedStrings, [&grid](std::uint32_t row, std::uint32_t column, const auto& apply) {
-    if (CellValue* cell = grid.CellAt(row, column)) apply(*cell);
-  });
+  ForEachWrittenCell(*this, sharedStrings,
+                     [&grid](std::uint32_t row, std::uint32_t column, const auto& apply) {
+                       if (CellValue* cell = grid.CellAt(row, column)) apply(*cell);
+                     });
 }
 
 }  // namespace Kalvex

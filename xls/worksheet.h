@@ -26,7 +26,8 @@ class Worksheet {
     std::uint32_t firstRow = 0;
     std::uint32_t lastRowPlusOne = 0;
     std::uint32_t reserved2 = 0;
-    std::vector<std::uint32_t> dbCellPositions;  // those the data holds, at most what the rows imply
+    std::vector<std::uint32_t>
+        dbCellPositions;  // those the data holds, at most what the rows imply
 
    protected:
     void Decode(const RecordData& data) override;
@@ -57,8 +58,8 @@ class Worksheet {
     std::uint16_t firstVisibleColumn = 0;
     std::uint16_t gridLineColour = 64;
     std::uint16_t reserved1 = 0;
-    std::uint16_t pageBreakZoom = 0;   // per cent
-    std::uint16_t normalZoom = 0;      // per cent
+    std::uint16_t pageBreakZoom = 0;  // per cent
+    std::uint16_t normalZoom = 0;     // per cent
     std::uint32_t reserved2 = 0;
 
    protected:
@@ -124,7 +125,7 @@ class Worksheet {
           BoolErr() : CellRecord(kId) {}
           bool Complete() const { return dataSize_ >= 8; }
 
-          std::uint8_t value = 0;   // boolean, or error code when isError
+          std::uint8_t value = 0;  // boolean, or error code when isError
           std::uint8_t isError = 0;
 
          protected:
@@ -167,8 +168,8 @@ class Worksheet {
 
           std::uint16_t row = 0;
           std::uint16_t firstColumn = 0;
-          std::uint16_t lastColumn = 0;   // the record's last 2 bytes
-          std::uint16_t count = 0;        // XF indexes held: the columns the data really covers
+          std::uint16_t lastColumn = 0;  // the record's last 2 bytes
+          std::uint16_t count = 0;       // XF indexes held: the columns the data really covers
           std::unique_ptr<std::uint16_t[]> xfIndexes;
 
          protected:
@@ -187,8 +188,8 @@ class Worksheet {
 
           std::uint16_t row = 0;
           std::uint16_t firstColumn = 0;
-          std::uint16_t lastColumn = 0;   // the record's last 2 bytes
-          std::uint16_t count = 0;        // entries held: the columns the data really covers
+          std::uint16_t lastColumn = 0;  // the record's last 2 bytes
+          std::uint16_t count = 0;       // entries held: the columns the data really covers
           std::unique_ptr<Entry[]> entries;
 
          protected:
@@ -294,9 +295,9 @@ class Worksheet {
           std::uint16_t options = 0;
           std::uint16_t field = 0;
           std::vector<std::uint8_t> tokens;
-          std::int32_t followerId = -1;      // id of the follower decoded, -1 when none
+          std::int32_t followerId = -1;  // id of the follower decoded, -1 when none
           std::variant<std::monostate, Array, ShrFmla, ShrFmla1, Table> follower;
-          String string;                     // meaningful when hasString
+          String string;  // meaningful when hasString
           bool hasString = false;
 
          protected:
@@ -311,7 +312,7 @@ class Worksheet {
         // bytes consumed, 0 when the record runs past the end or is no cell record.
         std::uint32_t Read(ByteSpan bytes);
 
-        std::uint16_t Type() const;    // the record id
+        std::uint16_t Type() const;  // the record id
         std::uint16_t Row() const;
         std::uint16_t Column() const;  // the first column for MULBLANK and MULRK
 
@@ -323,8 +324,8 @@ class Worksheet {
         static constexpr std::uint16_t kId = 0x00D7;
         DBCell() : Record(kId) {}
 
-        std::uint32_t firstRowOffset = 0;       // back to the block's first ROW
-        std::vector<std::uint16_t> cellOffsets; // to each row's first cell
+        std::uint32_t firstRowOffset = 0;        // back to the block's first ROW
+        std::vector<std::uint16_t> cellOffsets;  // to each row's first cell
 
        protected:
         void Decode(const RecordData& data) override;

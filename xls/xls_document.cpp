@@ -5,7 +5,8 @@
 
 namespace Kalvex {
 
-std::size_t ReadWorkbookStream(ByteSpan stream, Workbook& workbook, std::vector<Worksheet>& worksheets) {
+std::size_t ReadWorkbookStream(ByteSpan stream, Workbook& workbook,
+                               std::vector<Worksheet>& worksheets) {
   std::size_t position = 0;
   while (position < stream.size() && PeekRecordCode(stream.subspan(position)) == RecordId::kBof) {
     BOF bof;
@@ -43,7 +44,8 @@ bool XlsDocument::LoadOpenContainer() {
   grids_.clear();
 
   std::vector<std::uint8_t> stream;
-  if (compound_.ReadStream(u"Workbook", stream) != CompoundDocument::kStreamRead || stream.empty()) {
+  if (compound_.ReadStream(u"Workbook", stream) != CompoundDocument::kStreamRead ||
+      stream.empty()) {
     compound_.Close();
     return false;
   }

@@ -16,7 +16,8 @@ namespace Kalvex {
 // stream, at a record that is not a BOF (so a chart sheet or macro sheet ends the walk) or
 // at a damaged record. Returns the bytes consumed; 0 when the stream does not begin with
 // a BOF.
-std::size_t ReadWorkbookStream(ByteSpan stream, Workbook& workbook, std::vector<Worksheet>& worksheets);
+std::size_t ReadWorkbookStream(ByteSpan stream, Workbook& workbook,
+                               std::vector<Worksheet>& worksheets);
 
 class XlsDocument {
  public:
@@ -40,7 +41,9 @@ class XlsDocument {
   // The grid of worksheet index, null when index is not below SheetCount. Valid until the
   // next Load or the document's end.
   SheetGrid* Sheet(std::uint32_t index) { return index < grids_.size() ? &grids_[index] : nullptr; }
-  const SheetGrid* Sheet(std::uint32_t index) const { return index < grids_.size() ? &grids_[index] : nullptr; }
+  const SheetGrid* Sheet(std::uint32_t index) const {
+    return index < grids_.size() ? &grids_[index] : nullptr;
+  }
 
   const Workbook& Globals() const { return workbook_; }
   const std::vector<Worksheet>& Worksheets() const { return worksheets_; }

@@ -48,7 +48,8 @@ QImage PaintQuorvelIcon(int size) {
 
 QIcon QuorvelIcon() {
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64, 128, 256}) icon.addPixmap(QPixmap::fromImage(PaintQuorvelIcon(size)));
+  for (int size : {16, 24, 32, 48, 64, 128, 256})
+    icon.addPixmap(QPixmap::fromImage(PaintQuorvelIcon(size)));
   return icon;
 }
 

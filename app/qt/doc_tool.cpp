@@ -15,7 +15,6 @@
 #include <QTextImageFormat>
 #include <QTextTable>
 #include <QUrl>
-
 #include <cstdio>
 
 #include "app/qt/app_icon.h"
@@ -43,7 +42,8 @@ void FitImages(QTextDocument& document, const QString& folder) {
       if (!fragment.charFormat().isImageFormat()) continue;
       QTextImageFormat image = fragment.charFormat().toImageFormat();
       const QUrl url(image.name());
-      const QString path = url.isRelative() ? folder + QLatin1Char('/') + url.path() : url.toLocalFile();
+      const QString path =
+          url.isRelative() ? folder + QLatin1Char('/') + url.path() : url.toLocalFile();
       const QSize natural = QImageReader(path).size();
       if (!natural.isValid() || natural.width() <= kMaxImageWidth) continue;
       image.setWidth(kMaxImageWidth);

@@ -25,7 +25,8 @@ bool IndicatorLit(Display* display, const char* name) {
 }  // namespace
 
 std::optional<LockKeys> QueryLockKeys() {
-  auto* x11 = qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+  auto* x11 =
+      qGuiApp != nullptr ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
   if (x11 == nullptr || x11->display() == nullptr) return std::nullopt;
   Display* display = x11->display();
   return LockKeys{IndicatorLit(display, "Caps Lock"), IndicatorLit(display, "Num Lock"),

@@ -8,13 +8,16 @@ namespace {
 
 constexpr const char* kSection = "Recent File List";
 
-QString EntryKey(int number) { return QStringLiteral("%1/File%2").arg(QLatin1String(kSection)).arg(number); }
+QString EntryKey(int number) {
+  return QStringLiteral("%1/File%2").arg(QLatin1String(kSection)).arg(number);
+}
 
 }  // namespace
 
 void RecentFileList::ReadList(const QSettings& settings) {
   entries_.clear();
-  for (int number = 1; number <= size_; ++number) entries_.append(settings.value(EntryKey(number)).toString());
+  for (int number = 1; number <= size_; ++number)
+    entries_.append(settings.value(EntryKey(number)).toString());
 }
 
 void RecentFileList::WriteList(QSettings& settings) const {

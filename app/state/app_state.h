@@ -29,11 +29,11 @@ struct AppState {
   std::string programFolder;  // folder of the program's files (Manual.pdf), no trailing separator
 
   std::atomic<DisplayMode> displayMode{DisplayMode::Blank};
-  std::atomic<int> tickCount{0};                       // timer ticks since the run started
+  std::atomic<int> tickCount{0};  // timer ticks since the run started
   std::atomic<int> finishTick{kFinishTickBeforeFirstRun};
-  int reportLineCount = 200;                           // lines of the report
-  int reportWidth = 100;                               // characters of its longest line
-  std::int64_t runStartTime = 0;                       // calendar time, seconds
+  int reportLineCount = 200;      // lines of the report
+  int reportWidth = 100;          // characters of its longest line
+  std::int64_t runStartTime = 0;  // calendar time, seconds
   RunStatus runStatus = RunStatus::Done;
 };
 

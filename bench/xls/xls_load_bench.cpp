@@ -2,6 +2,8 @@
 // loads, the peak of heap bytes in use during one load, and the growth of the resident set
 // (high-water mark) that one load causes in a fresh process.
 //   xls_load_bench [FILE...]    (default: the 10,000-row fixture)
+#include <malloc.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -12,8 +14,6 @@
 #include <new>
 #include <string>
 #include <vector>
-
-#include <malloc.h>
 
 #include "xls/cell_model.h"
 #include "xls/xls_document.h"
@@ -45,7 +45,8 @@ long StatusKiB(const char* field) {
   char line[256];
   long value = -1;
   while (std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::strncmp(line, field, std::strlen(field)) == 0) value = std::strtol(line + std::strlen(field) + 1, nullptr, 10);
+    if (std::strncmp(line, field, std::strlen(field)) == 0)
+      value = std::strtol(line + std::strlen(field) + 1, nullptr, 10);
   }
   std::fclose(status);
   return value;
@@ -82,8 +83,8 @@ int main(int argc, char** argv) {
   if (files.empty()) files.push_back(QUORVEL_DEFAULT_WORKBOOK);
   constexpr int kRepeats = 31;
 
-  std::printf("%-28s %10s %8s %11s %9s %11s %9s\n", "workbook", "bytes", "sheets", "median ms", "min ms",
-              "heap peak", "x file");
+  std::printf("%-28s %10s %8s %11s %9s %11s %9s\n", "workbook", "bytes", "sheets", "median ms",
+              "min ms", "heap peak", "x file");
   for (const std::string& file : files) {
     const double fileBytes = static_cast<double>(std::filesystem::file_size(file));
     std::vector<double> times;
@@ -100,21 +101,24 @@ int main(int argc, char** argv) {
         }
         sheets = document.SheetCount();
       }
-      times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+      times.push_back(
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
       heapPeak -= baseline;
     }
     if (times.empty()) continue;
     std::printf("%-28s %10.0f %8u %11.2f %9.2f %8.2f MB %9.2f\n",
-                std::filesystem::path(file).filename().string().substr(0, 28).c_str(), fileBytes, sheets,
-                Median(times), *std::min_element(times.begin(), times.end()), heapPeak / 1e6, heapPeak / fileBytes);
+                std::filesystem::path(file).filename().string().substr(0, 28).c_str(), fileBytes,
+                sheets, Median(times), *std::min_element(times.begin(), times.end()),
+                heapPeak / 1e6, heapPeak / fileBytes);
 
     // The resident-set growth of a single load, measured in a fresh process.
     const std::string command = std::string("\"") + argv[0] + "\" --resident \"" + file + "\"";
     if (std::FILE* child = popen(command.c_str(), "r")) {
       long kib = -1;
       if (std::fscanf(child, "%ld", &kib) == 1) {
-        std::printf("%-28s resident high-water growth %.2f MB (%.2f x file)\n", "", kib * 1024 / 1e6,
-                    kib * 1024 / fileBytes);
+        std::printf("%-28s resident high-water growth %.2f MB (%.2f x file)\n", "",
+                    kib * 1024 / 1e6, kib * 1024 / fileBytes);
       }
       pclose(child);
     }

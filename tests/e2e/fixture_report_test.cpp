@@ -105,7 +105,8 @@ TEST_P(FixtureReport, CliReportIsLayoutExactAndExportsCarryItsNumbers) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     // Nothing on standard error but, for a sheet whose last row leaves a trait out, the
     // warning that says so.
-    EXPECT_TRUE(run.err.empty() || run.err.rfind("quorvel-cli: warning: Trait column", 0) == 0) << run.err;
+    EXPECT_TRUE(run.err.empty() || run.err.rfind("quorvel-cli: warning: Trait column", 0) == 0)
+        << run.err;
     const std::string report = run.out;
     EXPECT_EQ(testing::ReadFile((out / "result.txt").string()), report)
         << "result.txt and standard output";

@@ -69,14 +69,14 @@ class ModernFormats : public ::testing::TestWithParam<std::string> {
     fs::remove_all(folder);
     fs::create_directories(folder / "out");
     Outcome outcome;
-    outcome.import =
-        testing::RunProgram({QUORVEL_CLI, "import", workbook, "--output-dir", (folder / "out").string()},
-                            folder.string());
+    outcome.import = testing::RunProgram(
+        {QUORVEL_CLI, "import", workbook, "--output-dir", (folder / "out").string()},
+        folder.string());
     if (outcome.import.exitCode == 0) {
       outcome.echo = testing::ReadFile((folder / "out" / "tmp.txt").string());
-      outcome.analysis =
-          testing::RunProgram({QUORVEL_CLI, "analyze", workbook, "--output-dir", (folder / "out").string()},
-                              folder.string());
+      outcome.analysis = testing::RunProgram(
+          {QUORVEL_CLI, "analyze", workbook, "--output-dir", (folder / "out").string()},
+          folder.string());
     }
     fs::remove_all(folder);
     return outcome;

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::uint32_t row = 0; row < grid.RowCount() && filled < 1000000; ++row) {
       for (std::uint32_t column = 0; column < grid.ColumnCount(); ++column) {
         const Kalvex::CellValue* cell = grid.CellAt(row, column);
-        if (cell->Kind() == Kalvex::CellKind::Text && cell->TextValue() == nullptr) __builtin_trap();
+        if (cell->Kind() == Kalvex::CellKind::Text && cell->TextValue() == nullptr)
+          __builtin_trap();
         filled += cell->Kind() != Kalvex::CellKind::Empty;
       }
     }

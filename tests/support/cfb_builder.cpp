@@ -45,7 +45,8 @@ std::uint32_t Peek32(const Bytes& in, std::size_t offset) {
   return v;
 }
 
-Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOptions& options, CfbLayout* layoutOut) {
+Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOptions& options,
+                            CfbLayout* layoutOut) {
   const std::size_t sectorSize = std::size_t{1} << options.sectorShift;
   const std::size_t perSector = sectorSize / 4;
   CfbLayout layout;
@@ -60,7 +61,8 @@ Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOpti
     if (data.empty() || data.size() >= kCutoff) continue;
     const std::uint32_t first = static_cast<std::uint32_t>(miniFat.size());
     const std::uint32_t count = SectorsFor(data.size(), kMiniSize);
-    for (std::uint32_t k = 0; k < count; ++k) miniFat.push_back(k + 1 < count ? first + k + 1 : kEnd);
+    for (std::uint32_t k = 0; k < count; ++k)
+      miniFat.push_back(k + 1 < count ? first + k + 1 : kEnd);
     Append(miniStream, data);
     miniStream.resize(miniFat.size() * kMiniSize, 0);
     starts[i] = first;
@@ -95,8 +97,9 @@ Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOpti
   const std::uint32_t firstStreamEntry = options.unusedEntryFirst ? 2 : 1;
   const std::uint32_t entryCount = firstStreamEntry + static_cast<std::uint32_t>(streams.size());
   Bytes directory(SectorsFor(entryCount * 128, sectorSize) * sectorSize, 0);
-  auto writeEntry = [&](std::uint32_t k, const std::u16string& name, std::uint8_t type, std::uint32_t right,
-                        std::uint32_t child, std::uint32_t start, std::uint32_t size) {
+  auto writeEntry = [&](std::uint32_t k, const std::u16string& name, std::uint8_t type,
+                        std::uint32_t right, std::uint32_t child, std::uint32_t start,
+                        std::uint32_t size) {
     Bytes entry;
     for (std::size_t i = 0; i < 32; ++i) Put16(entry, i < name.size() ? name[i] : 0);
     Put16(entry, static_cast<std::uint16_t>(2 * (name.size() + 1)));
@@ -111,8 +114,8 @@ Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOpti
     Put32(entry, 0);
     std::copy(entry.begin(), entry.end(), directory.begin() + 128 * k);
   };
-  writeEntry(0, u"Root Entry", 5, kFree, streams.empty() ? kFree : firstStreamEntry, miniStreamStart,
-             static_cast<std::uint32_t>(miniStream.size()));
+  writeEntry(0, u"Root Entry", 5, kFree, streams.empty() ? kFree : firstStreamEntry,
+             miniStreamStart, static_cast<std::uint32_t>(miniStream.size()));
   for (std::uint32_t i = 0; i < streams.size(); ++i) {
     const std::uint32_t k = firstStreamEntry + i;
     writeEntry(k, streams[i].name, 2, i + 1 < streams.size() ? k + 1 : kFree, kFree, starts[i],
@@ -167,7 +170,8 @@ Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOpti
   Put32(header, miniFatSectors);
   Put32(header, difatCount != 0 ? difatSectors[0] : kEnd);
   Put32(header, difatCount);
-  for (std::uint32_t k = 0; k < 109; ++k) Put32(header, k < fatCount ? layout.fatSectors[k] : kFree);
+  for (std::uint32_t k = 0; k < 109; ++k)
+    Put32(header, k < fatCount ? layout.fatSectors[k] : kFree);
   std::copy(header.begin(), header.end(), image.begin() + 24);
 
   // Sectors in order: data, FAT, DIFAT.
@@ -180,7 +184,8 @@ Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOpti
   std::size_t listed = std::min<std::uint32_t>(fatCount, 109);
   for (std::uint32_t k = 0; k < difatCount; ++k) {
     Bytes sector;
-    for (std::size_t i = 0; i + 1 < perSector; ++i) Put32(sector, listed < fatCount ? layout.fatSectors[listed++] : kFree);
+    for (std::size_t i = 0; i + 1 < perSector; ++i)
+      Put32(sector, listed < fatCount ? layout.fatSectors[listed++] : kFree);
     Put32(sector, k + 1 < difatCount ? difatSectors[k + 1] : kEnd);
     Append(image, sector);
   }
@@ -289,7 +294,9 @@ Bytes BoolErr(std::uint16_t row, std::uint16_t column, std::uint8_t value, bool 
   return Record(0x0205, d);
 }
 
-Bytes Blank(std::uint16_t row, std::uint16_t column) { return Record(0x0201, CellHead(row, column)); }
+Bytes Blank(std::uint16_t row, std::uint16_t column) {
+  return Record(0x0201, CellHead(row, column));
+}
 
 Bytes Formula(std::uint16_t row, std::uint16_t column, double cachedResult) {
   Bytes d = CellHead(row, column);

@@ -25,8 +25,8 @@ struct CfbStream {
 };
 
 struct CfbOptions {
-  int sectorShift = 9;               // 9: 512-byte sectors, 12: 4096-byte sectors
-  bool unusedEntryFirst = false;     // leave directory slot 1 unused; streams from slot 2
+  int sectorShift = 9;            // 9: 512-byte sectors, 12: 4096-byte sectors
+  bool unusedEntryFirst = false;  // leave directory slot 1 unused; streams from slot 2
   std::uint32_t minimumFatSectors = 0;
 };
 
@@ -35,14 +35,18 @@ struct CfbLayout {
   std::uint32_t sectorSize = 0;
   std::uint32_t fatSectorCount = 0;
   std::uint32_t difatSectorCount = 0;
-  std::vector<std::uint32_t> fatSectors;    // container sector numbers, in FAT order
+  std::vector<std::uint32_t> fatSectors;  // container sector numbers, in FAT order
   std::uint32_t firstDirectorySector = 0;
   std::uint32_t firstMiniFatSector = 0xFFFFFFFE;
   std::vector<std::uint32_t> streamStarts;  // per stream: first sector or mini sector
   // Byte offset of container sector n in the image.
-  std::size_t SectorOffset(std::uint32_t n) const { return static_cast<std::size_t>(n + 1) * sectorSize; }
+  std::size_t SectorOffset(std::uint32_t n) const {
+    return static_cast<std::size_t>(n + 1) * sectorSize;
+  }
   // Byte offset of directory entry k (the directory is written contiguously).
-  std::size_t EntryOffset(std::uint32_t k) const { return SectorOffset(firstDirectorySector) + 128u * k; }
+  std::size_t EntryOffset(std::uint32_t k) const {
+    return SectorOffset(firstDirectorySector) + 128u * k;
+  }
   // Byte offset of the FAT entry of container sector n.
   std::size_t FatEntryOffset(std::uint32_t n) const {
     return SectorOffset(fatSectors[n / (sectorSize / 4)]) + 4u * (n % (sectorSize / 4));
@@ -58,7 +62,7 @@ Bytes BuildCompoundDocument(const std::vector<CfbStream>& streams, const CfbOpti
 namespace biff {
 
 Bytes Record(std::uint16_t code, const Bytes& data);
-Bytes Bof(std::uint16_t substreamType);        // 0x0005 globals, 0x0010 worksheet, 0x0020 chart
+Bytes Bof(std::uint16_t substreamType);  // 0x0005 globals, 0x0010 worksheet, 0x0020 chart
 Bytes Eof();
 Bytes Dimensions(std::uint32_t firstRow, std::uint32_t lastRowPlusOne, std::uint16_t firstColumn,
                  std::uint16_t lastColumnPlusOne);
@@ -75,7 +79,8 @@ Bytes BoundSheet(const std::string& latin1Name);
 Bytes BoundSheetWide(const std::u16string& name);
 // An SST record of the given string bodies (see SstString*), with CONTINUE records cut at
 // the given offsets of the body bytes (each cut starts a new CONTINUE).
-Bytes Sst(std::uint32_t uniqueCount, const Bytes& bodies, const std::vector<std::size_t>& cuts = {});
+Bytes Sst(std::uint32_t uniqueCount, const Bytes& bodies,
+          const std::vector<std::size_t>& cuts = {});
 Bytes SstString8(const std::string& latin1);
 Bytes SstString16(const std::u16string& text);
 

@@ -66,7 +66,8 @@ DesignData LoadDesignCsv(const std::string& path) {
     bool ok = true;
     for (int k = 0; k < factors + traits && ok; ++k) ok = ParseNumber(fields[k], values[k]);
     if (!ok) break;
-    for (int f = 0; f < factors; ++f) data.factorCodes[f].push_back(static_cast<std::int32_t>(values[f]));
+    for (int f = 0; f < factors; ++f)
+      data.factorCodes[f].push_back(static_cast<std::int32_t>(values[f]));
     for (int t = 0; t < traits; ++t) data.traitValues[t].push_back(values[factors + t]);
   }
   data.kind = kind;

@@ -26,7 +26,7 @@ class FakePlatform : public Platform {
   std::vector<FileDialogSpec> openSpecs;  // the settings each dialog was shown with
   std::vector<FileDialogSpec> saveSpecs;
 
-  std::vector<std::string> messages;  // texts of the message boxes, in order
+  std::vector<std::string> messages;     // texts of the message boxes, in order
   std::vector<std::string> statusTexts;  // texts passed to ShowStatus, in order
   std::set<int> runningTimers;
   int scrollWidth = -1;  // last scroll size set; -1 before any

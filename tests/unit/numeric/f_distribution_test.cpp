@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <vector>
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <vector>
 
 namespace quorvel {
 namespace {
@@ -229,10 +229,10 @@ TEST(FUpperTail, MatchesIndependentValuesForAllDegreesOfFreedom) {
 // Many statistics at once give, lane by lane, exactly the single evaluations, whatever
 // mixture of values (negative, zero, huge, not a number) shares the batch.
 TEST(FUpperTailMany, EqualsSingleEvaluationsBitForBit) {
-  const std::vector<double> f = {-1.0, 0.0, 1e-9, 0.37, 1.0, 2.5, 17.0, 1e6, 1e300,
-                                 std::numeric_limits<double>::quiet_NaN()};
-  const std::pair<int, int> degrees[] = {{1, 1},   {1, 2},   {1, 9},    {2, 7},  {3, 3},
-                                         {4, 20},  {5, 58}, {1, 58499}, {7, 65535}, {499, 9500}};
+  const std::vector<double> f = {-1.0, 0.0,  1e-9, 0.37,  1.0,
+                                 2.5,  17.0, 1e6,  1e300, std::numeric_limits<double>::quiet_NaN()};
+  const std::pair<int, int> degrees[] = {{1, 1},  {1, 2},  {1, 9},     {2, 7},     {3, 3},
+                                         {4, 20}, {5, 58}, {1, 58499}, {7, 65535}, {499, 9500}};
   for (const auto& [df1, df2] : degrees) {
     std::vector<double> many(f.size());
     FUpperTailMany(df1, df2, f, many);

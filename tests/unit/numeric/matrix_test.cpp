@@ -1,6 +1,5 @@
 // Symmetric inversion and exact integer rank.
 #include "numeric/matrix.h"
-#include "tests/support/reference_inverse.h"
 
 #include <gtest/gtest.h>
 
@@ -11,11 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/reference_inverse.h"
+
 namespace quorvel {
 namespace {
 
 using testing::InvertSymmetric;
-
 
 // A dense matrix held as row pointers, as the routines take it.
 template <typename T>

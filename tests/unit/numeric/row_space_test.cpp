@@ -79,7 +79,8 @@ TEST(DifferenceClasses, PairsInTheSpaceShareAClass) {
   const RowSpace mixedSpace(10, mixed);
   for (int a = 0; a < 6; ++a) {
     for (int b = a + 1; b < 6; ++b) {
-      EXPECT_EQ(mixedClasses[a] == mixedClasses[b], mixedSpace.Contains({{some[a], 1}, {some[b], -1}}))
+      EXPECT_EQ(mixedClasses[a] == mixedClasses[b],
+                mixedSpace.Contains({{some[a], 1}, {some[b], -1}}))
           << a << "," << b;
     }
   }

@@ -37,7 +37,7 @@ class ScopedEnv {
   std::optional<std::string> old_;
 };
 
-constexpr std::int64_t kLatest = 253'402'214'399;     // 9999-12-30 23:59:59 UTC
+constexpr std::int64_t kLatest = 253'402'214'399;    // 9999-12-30 23:59:59 UTC
 constexpr std::int64_t kEarliest = -30'610'137'600;  // 1000-01-02 00:00:00 UTC
 
 TEST(TimeStamp, CtimeLayoutAndYearsBeyondItsFourDigits) {

@@ -22,9 +22,11 @@ namespace {
 using namespace quorvel::testing;
 
 std::filesystem::path WriteTemp(const std::string& name, const Bytes& bytes) {
-  const auto path = std::filesystem::temp_directory_path() / ("quorvel_cells_" + std::to_string(::getpid()) + name);
-  std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                              static_cast<std::streamsize>(bytes.size()));
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("quorvel_cells_" + std::to_string(::getpid()) + name);
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
   return path;
 }
 

@@ -28,7 +28,8 @@ using quorvel::testing::Put32;
 
 Bytes Pattern(std::size_t size, std::uint8_t seed) {
   Bytes data(size);
-  for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
+  for (std::size_t i = 0; i < size; ++i)
+    data[i] = static_cast<std::uint8_t>(seed + i * 7 + (i >> 8));
   return data;
 }
 
@@ -69,7 +70,7 @@ TEST(CompoundDocument, StreamsBelow4096BytesComeFromTheMiniStream) {
 }
 
 TEST(CompoundDocument, SmallStreamLaterInTheMiniStreamIsReadFromItsOwnMiniSectors) {
-  const Bytes first = Pattern(600, 9);   // mini sectors 0 to 9
+  const Bytes first = Pattern(600, 9);  // mini sectors 0 to 9
   const Bytes second = Pattern(200, 77);
   CfbLayout layout;
   const Bytes image = BuildCompoundDocument({{u"First", first}, {u"Second", second}}, {}, &layout);
@@ -109,7 +110,8 @@ TEST(CompoundDocument, FatSectorsBeyond109AreListedByTheDifatChain) {
   const Bytes filler(14000u * 512u, 0);
   const Bytes data = Pattern(10000, 4);
   CfbLayout layout;
-  const Bytes image = BuildCompoundDocument({{u"Filler", filler}, {u"Workbook", data}}, {}, &layout);
+  const Bytes image =
+      BuildCompoundDocument({{u"Filler", filler}, {u"Workbook", data}}, {}, &layout);
   ASSERT_GT(layout.fatSectorCount, 109u);
   ASSERT_GE(layout.difatSectorCount, 1u);
   ASSERT_GE(layout.streamStarts[1] / 128, 109u);
@@ -146,7 +148,8 @@ TEST(CompoundDocument, ShortLastSectorReadsAsZeros) {
 TEST(CompoundDocument, DamagedContainersFailCleanly) {
   const Bytes data = Pattern(9000, 1);  // sectors 0 to 17 of the stream
   CfbLayout layout;
-  const Bytes valid = BuildCompoundDocument({{u"Workbook", data}, {u"Tiny", Pattern(300, 2)}}, {}, &layout);
+  const Bytes valid =
+      BuildCompoundDocument({{u"Workbook", data}, {u"Tiny", Pattern(300, 2)}}, {}, &layout);
   Bytes out;
 
   Bytes loop = valid;  // sector 5 links back to sector 2
@@ -199,7 +202,8 @@ TEST(CompoundDocument, DamagedContainersFailCleanly) {
   EXPECT_FALSE(document.Open(ByteSpan(hugeFat)));
 
   Bytes directoryLoop = valid;
-  Poke32(directoryLoop, layout.FatEntryOffset(layout.firstDirectorySector), layout.firstDirectorySector);
+  Poke32(directoryLoop, layout.FatEntryOffset(layout.firstDirectorySector),
+         layout.firstDirectorySector);
   EXPECT_FALSE(document.Open(ByteSpan(directoryLoop)));
   EXPECT_EQ(Peek32(valid, 44), layout.fatSectorCount);
 }

@@ -23,9 +23,12 @@ std::vector<std::string> SplitCsvLine(const std::string& line) {
   for (std::size_t i = 0; i < line.size(); ++i) {
     const char c = line[i];
     if (quoted) {
-      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') fields.back() += line[++i];
-      else if (c == '"') quoted = false;
-      else fields.back() += c;
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"')
+        fields.back() += line[++i];
+      else if (c == '"')
+        quoted = false;
+      else
+        fields.back() += c;
     } else if (c == '"') {
       quoted = true;
     } else if (c == ',') {
@@ -57,11 +60,14 @@ std::string Compare(const std::string& field, const CellValue& cell) {
   const bool empty = field.empty() || field[0] == '=' || field == "#DIV/0!" || field == "#N/A";
   if (empty) return cell.Kind() == CellKind::Empty ? "" : "expected an empty cell";
   double expected = 0.0;
-  if (field == "TRUE") expected = 1.0;
-  else if (!ParseNumber(field, expected)) expected = std::nan("");
+  if (field == "TRUE")
+    expected = 1.0;
+  else if (!ParseNumber(field, expected))
+    expected = std::nan("");
   switch (cell.Kind()) {
     case CellKind::Integer:
-      return cell.IntegerValue() == expected ? "" : "integer " + std::to_string(cell.IntegerValue());
+      return cell.IntegerValue() == expected ? ""
+                                             : "integer " + std::to_string(cell.IntegerValue());
     case CellKind::Real: {
       // Numbers stored as hundredths are decoded as payload x 0.01, which may land one
       // unit in the last place away from payload / 100.
@@ -111,8 +117,8 @@ TEST_P(FixtureTest, SheetsEqualTheirCsvSources) {
             row < csv.size() && column < csv[row].size() ? csv[row][column] : std::string();
         const std::string problem = Compare(field, *grid.CellAt(row, column));
         if (!problem.empty() && ++mismatches <= 5) {
-          ADD_FAILURE() << name << " sheet " << sheet << " row " << row << " column " << column << ": CSV '"
-                        << field << "', read " << problem;
+          ADD_FAILURE() << name << " sheet " << sheet << " row " << row << " column " << column
+                        << ": CSV '" << field << "', read " << problem;
         }
       }
     }
@@ -124,33 +130,49 @@ INSTANTIATE_TEST_SUITE_P(
     Workbooks, FixtureTest,
     ::testing::Values(
         Fixture{"nested_balanced.lo.xls", 121, 5, 1}, Fixture{"nested_balanced.gn.xls", 121, 5, 1},
-        Fixture{"nested_balanced.xlwt.xls", 121, 5, 1}, Fixture{"nested_unbalanced.lo.xls", 159, 4, 1},
-        Fixture{"nested_unbalanced.gn.xls", 159, 4, 1}, Fixture{"nested_unbalanced.xlwt.xls", 159, 4, 1},
-        Fixture{"blocked_balanced.lo.xls", 163, 7, 1}, Fixture{"blocked_balanced.gn.xls", 163, 7, 1},
-        Fixture{"blocked_balanced.xlwt.xls", 163, 7, 1}, Fixture{"blocked_unbalanced.lo.xls", 123, 6, 1},
-        Fixture{"blocked_unbalanced.gn.xls", 123, 6, 1}, Fixture{"blocked_unbalanced.xlwt.xls", 123, 6, 1},
+        Fixture{"nested_balanced.xlwt.xls", 121, 5, 1},
+        Fixture{"nested_unbalanced.lo.xls", 159, 4, 1},
+        Fixture{"nested_unbalanced.gn.xls", 159, 4, 1},
+        Fixture{"nested_unbalanced.xlwt.xls", 159, 4, 1},
+        Fixture{"blocked_balanced.lo.xls", 163, 7, 1},
+        Fixture{"blocked_balanced.gn.xls", 163, 7, 1},
+        Fixture{"blocked_balanced.xlwt.xls", 163, 7, 1},
+        Fixture{"blocked_unbalanced.lo.xls", 123, 6, 1},
+        Fixture{"blocked_unbalanced.gn.xls", 123, 6, 1},
+        Fixture{"blocked_unbalanced.xlwt.xls", 123, 6, 1},
         Fixture{"repeat_balanced.lo.xls", 145, 6, 1}, Fixture{"repeat_balanced.gn.xls", 145, 6, 1},
-        Fixture{"repeat_balanced.xlwt.xls", 145, 6, 1}, Fixture{"repeat_unbalanced.lo.xls", 166, 7, 1},
-        Fixture{"repeat_unbalanced.gn.xls", 166, 7, 1}, Fixture{"repeat_unbalanced.xlwt.xls", 166, 7, 1},
-        Fixture{"nested_10000.lo.xls", 10001, 7, 1}, Fixture{"hdr_block_lowercase.lo.xls", 25, 5, 1},
-        Fixture{"hdr_block_female_male.gn.xls", 25, 5, 1}, Fixture{"hdr_trait_space.lo.xls", 25, 4, 1},
-        Fixture{"hdr_trait_lowercase.gn.xls", 25, 5, 1}, Fixture{"hdr_trait2_first.xlwt.xls", 33, 6, 1},
-        Fixture{"hdr_trait_gap.lo.xls", 25, 5, 1}, Fixture{"hdr_male_female_block.gn.xls", 25, 4, 1},
-        Fixture{"cell_text_in_trait.lo.xls", 25, 5, 1}, Fixture{"cell_text_in_factor.xlwt.xls", 25, 5, 1},
+        Fixture{"repeat_balanced.xlwt.xls", 145, 6, 1},
+        Fixture{"repeat_unbalanced.lo.xls", 166, 7, 1},
+        Fixture{"repeat_unbalanced.gn.xls", 166, 7, 1},
+        Fixture{"repeat_unbalanced.xlwt.xls", 166, 7, 1},
+        Fixture{"nested_10000.lo.xls", 10001, 7, 1},
+        Fixture{"hdr_block_lowercase.lo.xls", 25, 5, 1},
+        Fixture{"hdr_block_female_male.gn.xls", 25, 5, 1},
+        Fixture{"hdr_trait_space.lo.xls", 25, 4, 1},
+        Fixture{"hdr_trait_lowercase.gn.xls", 25, 5, 1},
+        Fixture{"hdr_trait2_first.xlwt.xls", 33, 6, 1}, Fixture{"hdr_trait_gap.lo.xls", 25, 5, 1},
+        Fixture{"hdr_male_female_block.gn.xls", 25, 4, 1},
+        Fixture{"cell_text_in_trait.lo.xls", 25, 5, 1},
+        Fixture{"cell_text_in_factor.xlwt.xls", 25, 5, 1},
         Fixture{"cell_empty_factor.gn.xls", 25, 4, 1}, Fixture{"rows_three_only.lo.xls", 4, 4, 1},
         Fixture{"rows_four_only.gn.xls", 5, 4, 1}, Fixture{"cols_26_numeric.gn.xls", 7, 26, 1},
         Fixture{"cols_note_in_26.lo.xls", 25, 26, 1}, Fixture{"cols_note_in_25.gn.xls", 25, 25, 1},
-        Fixture{"codes_fractional.xlwt.xls", 25, 4, 1}, Fixture{"last_trait_missing.lo.xls", 25, 5, 1},
-        Fixture{"stray_number_below.gn.xls", 29, 4, 1}, Fixture{"stray_number_col1.xlwt.xls", 28, 4, 1},
-        Fixture{"repeat_no_traits.lo.xls", 33, 4, 1}, Fixture{"blocked_no_traits.xlwt.xls", 25, 3, 1},
-        Fixture{"cols_two_only.lo.xls", 25, 2, 1}, Fixture{"header_only.gn.xls", 1, 4, 1},
-        Fixture{"second_worksheet.lo.xls", 25, 5, 2}, Fixture{"second_worksheet.gn.xls", 25, 5, 2},
-        Fixture{"second_worksheet.xlwt.xls", 25, 5, 2}, Fixture{"notes_below_data.gn.xls", 29, 6, 1},
-        Fixture{"wide_text_notes.lo.xls", 27, 6, 1}, Fixture{"wide_factor_header.xlwt.xls", 25, 4, 1},
-        Fixture{"wide_ascii_header.xlwt.xls", 25, 4, 1}, Fixture{"formula_in_trait.lo.xls", 25, 4, 1},
-        Fixture{"bool_in_trait.xlwt.xls", 25, 4, 1}, Fixture{"error_in_trait.xlwt.xls", 25, 4, 1},
-        Fixture{"traits_20.lo.xls", 13, 22, 1}, Fixture{"traits_23.gn.xls", 13, 25, 1},
-        Fixture{"males_101.xlwt.xls", 203, 4, 1}, Fixture{"sst_continue_header_last.xlwt.xls", 25, 7, 1},
+        Fixture{"codes_fractional.xlwt.xls", 25, 4, 1},
+        Fixture{"last_trait_missing.lo.xls", 25, 5, 1},
+        Fixture{"stray_number_below.gn.xls", 29, 4, 1},
+        Fixture{"stray_number_col1.xlwt.xls", 28, 4, 1},
+        Fixture{"repeat_no_traits.lo.xls", 33, 4, 1},
+        Fixture{"blocked_no_traits.xlwt.xls", 25, 3, 1}, Fixture{"cols_two_only.lo.xls", 25, 2, 1},
+        Fixture{"header_only.gn.xls", 1, 4, 1}, Fixture{"second_worksheet.lo.xls", 25, 5, 2},
+        Fixture{"second_worksheet.gn.xls", 25, 5, 2},
+        Fixture{"second_worksheet.xlwt.xls", 25, 5, 2},
+        Fixture{"notes_below_data.gn.xls", 29, 6, 1}, Fixture{"wide_text_notes.lo.xls", 27, 6, 1},
+        Fixture{"wide_factor_header.xlwt.xls", 25, 4, 1},
+        Fixture{"wide_ascii_header.xlwt.xls", 25, 4, 1},
+        Fixture{"formula_in_trait.lo.xls", 25, 4, 1}, Fixture{"bool_in_trait.xlwt.xls", 25, 4, 1},
+        Fixture{"error_in_trait.xlwt.xls", 25, 4, 1}, Fixture{"traits_20.lo.xls", 13, 22, 1},
+        Fixture{"traits_23.gn.xls", 13, 25, 1}, Fixture{"males_101.xlwt.xls", 203, 4, 1},
+        Fixture{"sst_continue_header_last.xlwt.xls", 25, 7, 1},
         Fixture{"codes_large.gn.xls", 19, 4, 1}),
     [](const ::testing::TestParamInfo<Fixture>& param) {
       std::string name = param.param.file;

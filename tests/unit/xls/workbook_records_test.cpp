@@ -177,7 +177,8 @@ TEST(StreamWalk, ChartSheetEndsTheWalkAndEncryptionStopsIt) {
   EXPECT_EQ(sheets.size(), 1u);
 
   // Records after FILEPASS are ciphertext: nothing after it is decoded.
-  const Bytes encrypted = biff::WorkbookStream(biff::Record(0x002F, Bytes(54, 1)), {biff::Dimensions(0, 9, 0, 9)});
+  const Bytes encrypted =
+      biff::WorkbookStream(biff::Record(0x002F, Bytes(54, 1)), {biff::Dimensions(0, 9, 0, 9)});
   sheets.clear();
   ReadWorkbookStream(ByteSpan(encrypted), workbook, sheets);
   EXPECT_TRUE(sheets.empty());

@@ -1,11 +1,12 @@
 // Worksheet records into grids: RK decoding, the cell records, row blocks with and without
 // DBCELL, formulas and their followers, and damaged cell tables.
+#include "xls/worksheet.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
 
 #include "tests/support/cfb_builder.h"
-#include "xls/worksheet.h"
 #include "xls/xls_document.h"
 
 namespace Kalvex {
@@ -66,32 +67,33 @@ TEST(CellRecords, EachRecordKindGivesItsCell) {
   Append(sst, biff::SstString8(""));
   Loaded loaded;
   Load(loaded,
-       {Concat({biff::Dimensions(0, 10, 0, 3), biff::Row(0), biff::LabelSst(0, 0, 0), biff::LabelSst(0, 1, 1),
-                biff::LabelSst(0, 2, 2), biff::LabelSst(1, 0, 99), biff::Number(1, 1, 2.25),
-                biff::BoolErr(1, 2, 1, false), biff::BoolErr(2, 0, 0x07, true), biff::Blank(2, 1),
-                biff::MulRk(3, 1, {0x0A, (7u << 2) | 2u, RkOfDouble(-0.5), 0x0F47}), biff::Rk(4, 0, 0x1A),
-                biff::Rk(4, 0, 0x22), biff::DbCell()})},
+       {Concat({biff::Dimensions(0, 10, 0, 3), biff::Row(0), biff::LabelSst(0, 0, 0),
+                biff::LabelSst(0, 1, 1), biff::LabelSst(0, 2, 2), biff::LabelSst(1, 0, 99),
+                biff::Number(1, 1, 2.25), biff::BoolErr(1, 2, 1, false),
+                biff::BoolErr(2, 0, 0x07, true), biff::Blank(2, 1),
+                biff::MulRk(3, 1, {0x0A, (7u << 2) | 2u, RkOfDouble(-0.5), 0x0F47}),
+                biff::Rk(4, 0, 0x1A), biff::Rk(4, 0, 0x22), biff::DbCell()})},
        biff::Sst(3, sst));
   const SheetGrid& grid = loaded.Grid();
-  EXPECT_EQ(grid.RowCount(), 10u);  // DIMENSIONS, whatever the cells
-  EXPECT_EQ(grid.ColumnCount(), 5u); // grown to the MULRK's last column
+  EXPECT_EQ(grid.RowCount(), 10u);    // DIMENSIONS, whatever the cells
+  EXPECT_EQ(grid.ColumnCount(), 5u);  // grown to the MULRK's last column
   EXPECT_STREQ(loaded.Cell(0, 0).TextValue(), "Male");
   EXPECT_EQ(loaded.Cell(0, 1).Kind(), CellKind::WideText);
   EXPECT_EQ(std::u16string(loaded.Cell(0, 1).WideTextValue()), u"\u041Cale");
-  EXPECT_EQ(loaded.Cell(0, 2).Kind(), CellKind::Empty);   // empty shared string
-  EXPECT_EQ(loaded.Cell(1, 0).Kind(), CellKind::Empty);   // index past the table
+  EXPECT_EQ(loaded.Cell(0, 2).Kind(), CellKind::Empty);  // empty shared string
+  EXPECT_EQ(loaded.Cell(1, 0).Kind(), CellKind::Empty);  // index past the table
   EXPECT_EQ(loaded.Cell(1, 1).RealValue(), 2.25);
-  EXPECT_EQ(loaded.Cell(1, 2).Kind(), CellKind::Integer); // TRUE
+  EXPECT_EQ(loaded.Cell(1, 2).Kind(), CellKind::Integer);  // TRUE
   EXPECT_EQ(loaded.Cell(1, 2).IntegerValue(), 1);
-  EXPECT_EQ(loaded.Cell(2, 0).Kind(), CellKind::Empty);   // an error value
-  EXPECT_EQ(loaded.Cell(2, 1).Kind(), CellKind::Empty);   // blank
+  EXPECT_EQ(loaded.Cell(2, 0).Kind(), CellKind::Empty);  // an error value
+  EXPECT_EQ(loaded.Cell(2, 1).Kind(), CellKind::Empty);  // blank
   EXPECT_EQ(loaded.Cell(3, 0).Kind(), CellKind::Empty);
   EXPECT_EQ(loaded.Cell(3, 1).IntegerValue(), 2);
   EXPECT_EQ(loaded.Cell(3, 2).IntegerValue(), 7);
   EXPECT_EQ(loaded.Cell(3, 3).RealValue(), -0.5);
   EXPECT_DOUBLE_EQ(loaded.Cell(3, 4).RealValue(), 9.77);
-  EXPECT_EQ(loaded.Cell(4, 0).IntegerValue(), 8);          // the later record wins
-  EXPECT_EQ(grid.StoredRowCount(), 4u);  // row 2 holds only an error value and a blank
+  EXPECT_EQ(loaded.Cell(4, 0).IntegerValue(), 8);  // the later record wins
+  EXPECT_EQ(grid.StoredRowCount(), 4u);            // row 2 holds only an error value and a blank
 }
 
 TEST(CellRecords, FormulaWithFollowersStaysEmptyAndTheWalkGoesOn) {
@@ -108,8 +110,9 @@ TEST(CellRecords, FormulaWithFollowersStaysEmptyAndTheWalkGoesOn) {
   Append(string, {'o', 'k'});
   Loaded loaded;
   Load(loaded, {Concat({biff::Dimensions(0, 3, 0, 2), biff::Row(1), biff::Formula(1, 0, 42.0),
-                        biff::Record(0x00BC, shrFmla), biff::Record(0x0207, string), biff::Number(1, 1, 3.5),
-                        biff::Formula(2, 0, 1.0), biff::Record(0x0207, string), biff::Number(2, 1, 4.5)})});
+                        biff::Record(0x00BC, shrFmla), biff::Record(0x0207, string),
+                        biff::Number(1, 1, 3.5), biff::Formula(2, 0, 1.0),
+                        biff::Record(0x0207, string), biff::Number(2, 1, 4.5)})});
   EXPECT_EQ(loaded.Cell(1, 0).Kind(), CellKind::Empty);
   EXPECT_EQ(loaded.Cell(1, 1).RealValue(), 3.5);
   EXPECT_EQ(loaded.Cell(2, 0).Kind(), CellKind::Empty);
@@ -129,8 +132,8 @@ TEST(CellRecords, FormulaWithFollowersStaysEmptyAndTheWalkGoesOn) {
 
 TEST(RowBlocks, BlocksWithoutDbcellEndAtTheirWorksheetsEof) {
   Loaded loaded;
-  Load(loaded, {Concat({biff::Dimensions(0, 2, 0, 1), biff::Row(0), biff::Rk(0, 0, 0x06), biff::Row(1),
-                        biff::Rk(1, 0, 0x0A)}),
+  Load(loaded, {Concat({biff::Dimensions(0, 2, 0, 1), biff::Row(0), biff::Rk(0, 0, 0x06),
+                        biff::Row(1), biff::Rk(1, 0, 0x0A)}),
                 Concat({biff::Dimensions(0, 3, 0, 2), biff::Row(0), biff::Number(2, 1, 9.0)})});
   EXPECT_EQ(loaded.Grid(0).RowCount(), 2u);
   EXPECT_EQ(loaded.Cell(0, 0).IntegerValue(), 1);
@@ -191,7 +194,7 @@ TEST(GridExtent, FollowsDimensionsGrowsForStrayCellsAndStoresOnlyWrittenRows) {
   Loaded loaded;
   Load(loaded, {Concat({biff::Dimensions(0, 65536, 0, 256), biff::Row(5), biff::Rk(5, 3, 0x06),
                         biff::Rk(60000, 255, 0x0A)}),
-                Concat({biff::Row(0), biff::Number(7, 2, 1.0)}),                         // no DIMENSIONS
+                Concat({biff::Row(0), biff::Number(7, 2, 1.0)}),  // no DIMENSIONS
                 Concat({biff::Dimensions(0, 2, 0, 2), biff::Row(0), biff::Number(4, 6, 1.0)})});
   EXPECT_EQ(loaded.Grid(0).RowCount(), 65536u);
   EXPECT_EQ(loaded.Grid(0).ColumnCount(), 256u);
@@ -216,8 +219,9 @@ TEST(DamagedCellTables, BadRecordsAreDroppedAndTheRestIsKept) {
   mulRkShort[mulRkShort.size() - 2] = 9;
   Bytes shortNumber = biff::Record(0x0203, {2, 0, 0, 0});  // row 2, no column or value
   Loaded loaded;
-  Load(loaded, {Concat({biff::Dimensions(0, 3, 0, 3), biff::Row(0), biff::Record(0x00BD, mulRkBackwards),
-                        mulRkShort, shortNumber, biff::Number(2, 2, 5.0)})});
+  Load(loaded,
+       {Concat({biff::Dimensions(0, 3, 0, 3), biff::Row(0), biff::Record(0x00BD, mulRkBackwards),
+                mulRkShort, shortNumber, biff::Number(2, 2, 5.0)})});
   EXPECT_EQ(loaded.Grid().ColumnCount(), 3u);
   EXPECT_EQ(loaded.Cell(0, 5).Kind(), CellKind::Empty);
   EXPECT_EQ(loaded.Cell(1, 0).IntegerValue(), 1);
@@ -227,8 +231,9 @@ TEST(DamagedCellTables, BadRecordsAreDroppedAndTheRestIsKept) {
 }
 
 TEST(DamagedCellTables, TruncatedStreamKeepsTheCellsReadSoFar) {
-  Bytes stream = biff::WorkbookStream({}, {Concat({biff::Dimensions(0, 3, 0, 1), biff::Row(0), biff::Rk(0, 0, 0x06),
-                                                   biff::Rk(1, 0, 0x0A), biff::Rk(2, 0, 0x0E)})});
+  Bytes stream = biff::WorkbookStream(
+      {}, {Concat({biff::Dimensions(0, 3, 0, 1), biff::Row(0), biff::Rk(0, 0, 0x06),
+                   biff::Rk(1, 0, 0x0A), biff::Rk(2, 0, 0x0E)})});
   stream.resize(stream.size() - 4 - 5);  // no EOF, and the last RK cut short
   XlsDocument document;
   const Bytes file = BuildCompoundDocument({{u"Workbook", stream}});
@@ -238,8 +243,9 @@ TEST(DamagedCellTables, TruncatedStreamKeepsTheCellsReadSoFar) {
   EXPECT_EQ(document.Sheet(0)->CellAt(2, 0)->Kind(), CellKind::Empty);
 
   // A record length pointing far past the stream ends the walk at that record.
-  Bytes lying = biff::WorkbookStream({}, {Concat({biff::Dimensions(0, 1, 0, 1), biff::Row(0), biff::Rk(0, 0, 0x06),
-                                                  biff::Record(0x0203, Bytes(14, 0))})});
+  Bytes lying = biff::WorkbookStream(
+      {}, {Concat({biff::Dimensions(0, 1, 0, 1), biff::Row(0), biff::Rk(0, 0, 0x06),
+                   biff::Record(0x0203, Bytes(14, 0))})});
   lying[lying.size() - 4 - 14 - 2] = 0xFF;
   lying[lying.size() - 4 - 14 - 1] = 0xFF;
   const Bytes lyingFile = BuildCompoundDocument({{u"Workbook", lying}});
@@ -257,7 +263,8 @@ TEST(WorksheetRecords, IndexReadsOnlyThePositionsItHolds) {
   Put32(index, 222);
   Loaded loaded;
   Load(loaded, {biff::Record(0x020B, index)});
-  EXPECT_EQ(loaded.document.Worksheets()[0].index.dbCellPositions, (std::vector<std::uint32_t>{111, 222}));
+  EXPECT_EQ(loaded.document.Worksheets()[0].index.dbCellPositions,
+            (std::vector<std::uint32_t>{111, 222}));
 }
 
 }  // namespace

@@ -16,17 +16,21 @@ using namespace quorvel::testing;
 
 std::size_t OpenDescriptors() {
   std::size_t count = 0;
-  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+    ++count;
   return count;
 }
 
 class TempFile {
  public:
   TempFile(const std::string& name, const Bytes& bytes)
-      : path_(std::filesystem::temp_directory_path() / ("quorvel_xls_" + std::to_string(::getpid()) + "_" + name)) {
-    std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                 static_cast<std::streamsize>(bytes.size()));
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
+      : path_(std::filesystem::temp_directory_path() /
+              ("quorvel_xls_" + std::to_string(::getpid()) + "_" + name)) {
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    std::filesystem::permissions(
+        path_, std::filesystem::perms::owner_read | std::filesystem::perms::group_read);
   }
   ~TempFile() { std::filesystem::remove(path_); }
   const char* Path() const { return path_.c_str(); }
@@ -49,7 +53,8 @@ TEST(XlsDocument, LoadsReplaceEachOtherAndAFailedOpenKeepsThePrevious) {
   const Bytes first = OneCellWorkbook(1.0);
   ASSERT_TRUE(document.Load(ByteSpan(first)));
   EXPECT_EQ(document.Sheet(1), nullptr);
-  Bytes twoSheets = biff::WorkbookFile({}, {biff::Dimensions(0, 2, 0, 2), biff::Dimensions(0, 3, 0, 3)});
+  Bytes twoSheets =
+      biff::WorkbookFile({}, {biff::Dimensions(0, 2, 0, 2), biff::Dimensions(0, 3, 0, 3)});
   ASSERT_TRUE(document.Load(ByteSpan(twoSheets)));
   EXPECT_EQ(document.SheetCount(), 2u);
   EXPECT_EQ(document.Sheet(1)->RowCount(), 3u);
