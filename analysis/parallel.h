@@ -11,11 +11,14 @@
 namespace quorvel {
 
 // Calls body(begin, end) on disjoint ranges covering [0, count), in parallel when there
-// are at least `minimumPerThread` items per thread. An exception thrown by a range (e.g.
-// AnalysisCancelled) is rethrown once every range has ended.
+// are at least `minimumPerThread` items per thread, on at most `maximumThreads` threads
+// (0: one per hardware thread). An exception thrown by a range (e.g. AnalysisCancelled) is
+// rethrown once every range has ended.
 template <typename Body>
-void ParallelRanges(std::size_t count, std::size_t minimumPerThread, Body&& body) {
-  const std::size_t hardware = std::max(1u, std::thread::hardware_concurrency());
+void ParallelRanges(std::size_t count, std::size_t minimumPerThread, Body&& body,
+                    std::size_t maximumThreads = 0) {
+  const std::size_t hardware =
+      maximumThreads != 0 ? maximumThreads : std::max(1u, std::thread::hardware_concurrency());
   const std::size_t threads =
       std::clamp<std::size_t>(count / std::max<std::size_t>(minimumPerThread, 1), 1, hardware);
   if (threads <= 1) {
