@@ -7,14 +7,13 @@ packages=(
   build-essential cmake ninja-build pkg-config     # compiler and build
   libgtest-dev googletest                          # unit tests
   libzip-dev libexpat1-dev                         # .xlsx and .ods: zip container, XML parts
-  libxlsxwriter-dev                                # the import benchmark writes its .xlsx with it
   clang libclang-rt-14-dev                         # libFuzzer target of the reader
   qt6-base-dev qt6-qpa-plugins libgl-dev           # desktop program (offscreen platform for tests)
   qt6-svg-dev                                      # charts saved as SVG
   libx11-dev                                       # lock-key indicators of the status bar
   libboost-math-dev                                # t, chi-square and normal distributions
   nlohmann-json3-dev                               # JSON export
-  libxlsxwriter-dev                                # .xlsx export
+  libxlsxwriter-dev                                # .xlsx export (and the import benchmark's sheets)
   python3-openpyxl python3-jsonschema              # tests: independent readers of the exports
   parallel                                         # tests: the manual's GNU parallel example
   fonts-liberation fontconfig                      # metric-compatible "Courier New"
