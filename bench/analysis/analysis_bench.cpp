@@ -67,6 +67,8 @@ const CaseSpec kCases[] = {
     {"blocked-60k", ModelKind::Blocked, 4, 300, 5, 1, 10, 3, "< 2 s, 300 MB"},
     {"repeat-60k", ModelKind::BlockedRepeat, 4, 75, 5, 2, 20, 3, "< 2 s, 300 MB"},
     {"nested-1M", ModelKind::Nested, 1, 1000, 5, 1, 200, 3, "< 20 s, 2 GB"},
+    {"blocked-1M", ModelKind::Blocked, 4, 300, 5, 1, 167, 3, ""},
+    {"repeat-1M", ModelKind::BlockedRepeat, 4, 75, 5, 2, 333, 3, ""},
     {"males-2000", ModelKind::Nested, 1, 2000, 2, 1, 2, 1, "< 10 s"},
     {"males-5000", ModelKind::Nested, 1, 5000, 2, 1, 2, 1, "< 60 s"},
 };
