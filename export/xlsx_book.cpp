@@ -9,22 +9,9 @@
 #include <mutex>
 
 #include "io/atomic_file.h"
+#include "io/whole_file.h"
 
 namespace quorvel {
-namespace {
-
-bool ReadWhole(const std::string& path, std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
-  return ok;
-}
-
-}  // namespace
 
 SheetWriter::SheetWriter(lxw_workbook* book, std::string name, std::vector<std::string> header,
                          const XlsxFormats& formats)
@@ -106,7 +93,7 @@ bool WriteXlsxBook(const std::string& path,
   } else {
     error = "cannot start the workbook";
   }
-  if (ok && !ReadWhole(bookPath, bytes)) {
+  if (ok && !ReadWholeFile(bookPath, bytes)) {
     ok = false;
     error = "cannot read the written workbook back";
   }

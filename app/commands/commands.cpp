@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "app/commands/open_command.h"
+#include "io/whole_file.h"
 
 namespace quorvel {
 namespace {
@@ -24,18 +25,6 @@ constexpr const char* kCopyCannotBeCreatedSuffix = " cannot be created!";
 std::string FolderWithSeparator(const std::string& path) {
   const std::size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-bool ReadWholeFile(const std::string& path, std::string& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  bytes.clear();
-  char buffer[1 << 16];
-  std::size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) bytes.append(buffer, got);
-  const bool ok = std::ferror(file) == 0;
-  std::fclose(file);
-  return ok;
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes) {
